@@ -1,0 +1,1 @@
+# Pipe and trace benchmarks.
