@@ -7,7 +7,10 @@
 // Key paths ("Software\Kestrelon\Setup") and value names compare without regard to case. Every
 // change is one locked read-modify-write that replaces the file atomically, so concurrent
 // writers never lose each other's values and a reader never sees a torn file. A missing or
-// partly malformed file is read as far as it makes sense.
+// partly malformed file is read as far as it makes sense; lines of other value types and lines
+// it cannot read stay as they are when the file is rewritten. Empty key path components are
+// ignored. Key paths, names and texts with a line break or NUL cannot be stored: the setters
+// refuse them (false).
 #pragma once
 
 #include <cstdint>

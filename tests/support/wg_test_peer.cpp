@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -17,7 +18,8 @@
 #include "shared/trace.h"
 #include "tests/support/message_pattern.h"
 
-int PeerRegistryCommand(int argc, char** argv) __attribute__((weak));
+// Registry commands live beside the registry tests' needs; -1 when argv[1] is not one of them.
+int PeerRegistryCommand(int argc, char** argv);
 
 namespace {
 
@@ -117,25 +119,29 @@ int Hold(char** argv) {
   std::string kind = argv[2];
   const char* name = argv[3];
   bool existed = false;
-  bool ok = false;
+  std::function<void()> release;
   if (kind == "area") {
     platform::SharedArea* area = platform::CreateSharedArea(name, 65536, &existed);
     if (area) {
       memset(platform::SharedAreaView(area), 0x5A, 16);
-      ok = true;
+      release = [area] { platform::CloseSharedArea(area); };
     }
   } else if (kind == "event") {
-    ok = platform::CreateNamedEvent(name, true, true, &existed) != nullptr;
+    platform::Event* event = platform::CreateNamedEvent(name, true, true, &existed);
+    if (event) release = [event] { platform::CloseNamedEvent(event); };
   } else if (kind == "mutex") {
-    ok = platform::CreateNamedMutex(name, &existed) != nullptr;
+    platform::Mutex* mutex = platform::CreateNamedMutex(name, &existed);
+    if (mutex) release = [mutex] { platform::CloseNamedMutex(mutex); };
   } else if (kind == "window") {
-    ok = platform::CreateWindowObject(name) != nullptr;
+    platform::WindowObject* window = platform::CreateWindowObject(name);
+    if (window) release = [window] { platform::CloseWindowObject(window); };
   }
-  if (!ok) return 2;
+  if (!release) return 2;
   Say("held %d", existed ? 1 : 0);
   char c;
   while (read(0, &c, 1) > 0) {
   }
+  release();
   return 0;
 }
 
@@ -176,10 +182,8 @@ int main(int argc, char** argv) {
   if (command == "hold" && argc == 4) return Hold(argv);
   if (command == "lock-mutex" && argc == 3) return LockMutexAndWait(argv);
   if (command == "trace" && argc == 4) return Trace(argv);
-  if (PeerRegistryCommand) {
-    int status = PeerRegistryCommand(argc, argv);
-    if (status >= 0) return status;
-  }
+  int status = PeerRegistryCommand(argc, argv);
+  if (status >= 0) return status;
   fprintf(stderr, "wg_test_peer: unknown command %s\n", command.c_str());
   return 2;
 }
