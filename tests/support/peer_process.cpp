@@ -34,20 +34,21 @@ void PeerProcess::closeInput() {
   in_ = -1;
 }
 
-bool PeerProcess::start(const std::vector<std::string>& args) {
+bool PeerProcess::startProgram(const std::string& program, const std::vector<std::string>& args) {
   int fds[2], input[2];
   if (pipe2(fds, O_CLOEXEC) != 0) return false;
   if (pipe2(input, O_CLOEXEC) != 0) return false;
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
+  posix_spawn_file_actions_adddup2(&actions, fds[1], 2);
   posix_spawn_file_actions_adddup2(&actions, input[0], 0);
-  std::vector<std::string> argv_strings{WG_TEST_PEER};
+  std::vector<std::string> argv_strings{program};
   argv_strings.insert(argv_strings.end(), args.begin(), args.end());
   std::vector<char*> argv;
   for (auto& s : argv_strings) argv.push_back(s.data());
   argv.push_back(nullptr);
-  int rc = posix_spawn(&pid_, WG_TEST_PEER, &actions, nullptr, argv.data(), environ);
+  int rc = posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   close(fds[1]);
   close(input[0]);

@@ -1,5 +1,5 @@
-// A second process for cross-process tests: the wg_test_peer program, started with a command,
-// talking back through its standard output one line at a time.
+// A second process for cross-process tests: the wg_test_peer program (or another), started
+// with a command, talking back through its standard output and error one line at a time.
 #pragma once
 
 #include <sys/types.h>
@@ -15,7 +15,9 @@ class PeerProcess {
   ~PeerProcess();
 
   // Starts wg_test_peer with `args` in the caller's environment.
-  bool start(const std::vector<std::string>& args);
+  bool start(const std::vector<std::string>& args) { return startProgram(WG_TEST_PEER, args); }
+  // Starts any program the same way.
+  bool startProgram(const std::string& program, const std::vector<std::string>& args);
   // Next line the peer printed, without its newline; empty on time-out or end of output.
   std::string readLine(int timeoutMs = 10000);
   // Waits for the peer to print `line`; false on time-out or end of output.

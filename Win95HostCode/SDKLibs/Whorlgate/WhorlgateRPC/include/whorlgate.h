@@ -1,0 +1,11 @@
+/* The Whorlgate client library: the one header applications include. */
+#ifndef WHORLGATE_H
+#define WHORLGATE_H
+
+#include "whorlgate/wg_export.h"
+#include "whorlgate/wg_results.h"
+#include "whorlgate/wg_image.h"
+#include "whorlgate/wg_template.h"
+#include "whorlgate/wg_transaction.h"
+
+#endif
