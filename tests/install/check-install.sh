@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Checks an installed kit the way an application developer uses it: the layout, the public
-# header as C and as C++, and linking through pkg-config and through CMake's find_package.
+# header as C and as C++, the example program built through pkg-config and through CMake's
+# find_package, and run against the installed server.
 set -euo pipefail
 prefix=$1
 here=$(cd "$(dirname "$0")" && pwd)
@@ -13,10 +14,20 @@ done
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 export PKG_CONFIG_PATH="$prefix/lib/pkgconfig"
-cc -std=c99 -Wall -Werror $(pkg-config --cflags wgrpc) -c "$here/consumer.c" -o "$work/c.o"
-c++ -std=c++17 -Wall -Werror -x c++ $(pkg-config --cflags wgrpc) -c "$here/consumer.c" -o "$work/cxx.o"
-cc "$work/c.o" -o "$work/consumer" $(pkg-config --libs wgrpc) -Wl,-rpath,"$prefix/lib"
+example="$here/../../docs/examples/hello_whorlgate.c"
+cc -std=c99 -Wall -Wextra -Werror "$example" $(pkg-config --cflags --libs wgrpc) \
+  -Wl,-rpath,"$prefix/lib" -o "$work/hello_whorlgate"
+c++ -std=c++17 -Wall -Werror -x c++ $(pkg-config --cflags wgrpc) -c "$example" -o "$work/cxx.o"
 
 cmake -S "$here/cmake-consumer" -B "$work/cmake" -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
 cmake --build "$work/cmake" >/dev/null
-echo "install check: layout, header (C and C++), pkg-config and find_package all fine"
+
+# Run it in a namespace and registry of its own: the library starts the installed WGServer.
+export WHORLGATE_OBJECT_DIR="$work/objects"
+export WHORLGATE_MACHINE_REGISTRY="$work/machine.reg"
+export WHORLGATE_USER_REGISTRY="$work/user.reg"
+output=$("$work/hello_whorlgate") || fail "the example failed: $output"
+grep -q '^template size 2384$' <<<"$output" || fail "unexpected output: $output"
+grep -q "\"WGServer\"=\"$prefix/bin/WGServer\"" "$work/machine.reg" || fail "server path not stored"
+pkill -TERM -f "^$prefix/bin/WGServer" || true
+echo "install check: layout, header (C and C++), pkg-config and find_package builds, example run: all fine"

@@ -8,18 +8,6 @@
 #include "whorlgate/wg_export.h"
 #include "whorlgate/wg_results.h"
 
-#ifndef WG_STATIC_ASSERT
-#if defined(__cplusplus)
-#define WG_STATIC_ASSERT(cond, msg) static_assert(cond, msg)
-#elif defined(__STDC_VERSION__) && __STDC_VERSION__ >= 201112L
-#define WG_STATIC_ASSERT(cond, msg) _Static_assert(cond, msg)
-#else
-#define WG_STATIC_ASSERT_JOIN2(a, b) a##b
-#define WG_STATIC_ASSERT_JOIN(a, b) WG_STATIC_ASSERT_JOIN2(a, b)
-#define WG_STATIC_ASSERT(cond, msg) \
-  typedef char WG_STATIC_ASSERT_JOIN(wg_static_assert_, __LINE__)[(cond) ? 1 : -1]
-#endif
-#endif
 
 /* The sensor's images are square, one grey byte per pixel (0 black, 255 white), rows from the
    top of the picture down. */
