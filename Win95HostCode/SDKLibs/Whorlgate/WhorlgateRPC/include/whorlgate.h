@@ -4,6 +4,7 @@
 
 #include "whorlgate/wg_export.h"
 #include "whorlgate/wg_results.h"
+#include "whorlgate/wg_basic.h"
 #include "whorlgate/wg_image.h"
 #include "whorlgate/wg_template.h"
 #include "whorlgate/wg_transaction.h"
