@@ -1,5 +1,5 @@
 # Image resampling, cipher and template record benchmarks, each beside a peer: OpenSSL's
-# Blowfish, and OpenCV's bilinear resize when it is installed (bench/run-local-bench.sh
+# Blowfish, and OpenCV's bilinear resize when it is installed (bench/run-bench.sh
 # installs it; nothing else in the kit needs it).
 find_package(OpenSSL REQUIRED)
 add_executable(local_bench
@@ -18,5 +18,5 @@ if(WG_OPENCV_INCLUDE_DIR AND WG_OPENCV_CORE_LIBRARY AND WG_OPENCV_IMGPROC_LIBRAR
   target_link_libraries(local_bench PRIVATE ${WG_OPENCV_IMGPROC_LIBRARY} ${WG_OPENCV_CORE_LIBRARY})
 else()
   message(STATUS "OpenCV imgproc not found: local_bench runs without its resize peer "
-                 "(bench/run-local-bench.sh installs libopencv-imgproc-dev)")
+                 "(bench/run-bench.sh installs libopencv-imgproc-dev)")
 endif()
