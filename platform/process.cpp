@@ -4,6 +4,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <poll.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -75,6 +76,24 @@ bool StartDetachedProcess(const std::string& program, const std::vector<std::str
   close(report[0]);
   bool firstChildOk = WIFEXITED(status) && WEXITSTATUS(status) == 0;
   return firstChildOk && n == 0;
+}
+
+ProcessWatch::~ProcessWatch() {
+  if (pidfd_ >= 0) close(pidfd_);
+}
+
+bool ProcessWatch::watch(uint32_t processId) {
+  if (pidfd_ >= 0) close(pidfd_);
+  pidfd_ = static_cast<int>(syscall(SYS_pidfd_open, static_cast<pid_t>(processId), 0u));
+  return pidfd_ >= 0;
+}
+
+bool ProcessWatch::alive() const {
+  if (pidfd_ < 0) return false;
+  // A process descriptor becomes readable once the process has ended. A failed poll says
+  // nothing; the next look decides.
+  pollfd p{pidfd_, POLLIN, 0};
+  return poll(&p, 1, 0) != 1;
 }
 
 std::string ModuleFilePath(const void* address) {

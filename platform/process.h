@@ -14,6 +14,25 @@ uint32_t CurrentProcessId();
 // caller. True when the program was executed.
 bool StartDetachedProcess(const std::string& program, const std::vector<std::string>& args);
 
+// Holds on to a running process (not to its number, which a new process may take over after
+// the watched one ended) and tells whether it still runs.
+class ProcessWatch {
+ public:
+  ProcessWatch() = default;
+  ProcessWatch(const ProcessWatch&) = delete;
+  ProcessWatch& operator=(const ProcessWatch&) = delete;
+  ~ProcessWatch();
+
+  // Starts watching process `processId`; false when no such process runs.
+  bool watch(uint32_t processId);
+  // True while the watched process runs; a process that ended and waits as a zombie for its
+  // parent has ended.
+  bool alive() const;
+
+ private:
+  int pidfd_ = -1;
+};
+
 // File of the module (shared library or program) that holds `address`; the main program for
 // a null address. Empty when unknown.
 std::string ModuleFilePath(const void* address);

@@ -2,10 +2,10 @@
 
 namespace platform {
 
-WindowObject* CreateWindowObject(const char* className) {
+WindowObject* CreateWindowObject(const char* className, bool* pExisted) {
   auto* window = new WindowObject;
   if (!AcquireNamedObject(className, ObjectKind::kWindow, Disposition::kCreateOrOpen, 0, nullptr,
-                          nullptr, window, nullptr)) {
+                          nullptr, window, pExisted)) {
     delete window;
     return nullptr;
   }

@@ -8,7 +8,9 @@ namespace platform {
 
 struct WindowObject : NamedObject {};
 
-WindowObject* CreateWindowObject(const char* className);
+// *pExisted (when given) tells whether a live presence object of that class was there before:
+// how a program learns that another instance of it already runs.
+WindowObject* CreateWindowObject(const char* className, bool* pExisted = nullptr);
 void CloseWindowObject(WindowObject* window);
 bool WindowObjectExists(const char* className);
 

@@ -106,10 +106,11 @@ TEST_F(LibraryLoadTest, ServerIsStartedFromTheRegistry) {
   EXPECT_EQ(launched.requestsOfType(WG_API_CONNECT).size(), 1u);
 }
 
-TEST_F(LibraryLoadTest, MissingServerPathIsStoredWithTheDefault) {
+TEST_F(LibraryLoadTest, MissingServerPathIsStoredWithTheDefaultAndThatServerStarts) {
   PeerProcess client;
-  ASSERT_TRUE(client.startProgram(WG_TEST_CLIENT, {}));
-  client.wait(20000);
+  ASSERT_TRUE(client.startProgram(WG_TEST_CLIENT, {"abort"}));
+  EXPECT_TRUE(client.expectLine("done")) << "WGServer beside the library was started and answered";
+  EXPECT_EQ(client.wait(20000), 0);
   std::string bin = std::filesystem::path(WG_TEST_CLIENT).parent_path();
   std::string reg = readFile(scratch() + "/machine.reg");
   EXPECT_NE(reg.find("[HKEY_LOCAL_MACHINE\\Software\\Kestrelon\\Setup]"), std::string::npos) << reg;

@@ -1,0 +1,102 @@
+#include "server/dispatch.h"
+
+#include <cstdio>
+
+#include "server/connection_requests.h"
+#include "server/message_types.h"
+#include "server/server_messages.h"
+#include "shared/little_endian.h"
+#include "shared/trace.h"
+
+namespace {
+
+// A request of the protocol whose handler is not written yet: traced, and not answered, so the
+// client sees the time-out it would see with a server that lacks the call.
+void ServeNotYet(ServerState&, const Request& request, Session*) {
+  char text[kTraceTextLength];
+  snprintf(text, sizeof text, "Request not served yet: %s from client",
+           FindMessageType(request.type)->name);
+  TraceValue(TRACE_WHERE_SRVR_INTERFACE, TRACE_TYPE_WARNING, text,
+             static_cast<int32_t>(request.processId));
+}
+
+constexpr RequestRoute kRoutes[] = {
+    {WG_API_CONNECT, kConnectMsgSize, CheckConnectPipeNumber, SessionUse::kFresh, ServeConnect},
+    {WG_API_DISCONNECT, kDisconnectMsgSize, nullptr, SessionUse::kNone, ServeDisconnect},
+    {WG_API_GETTEMPLATESIZE, kTemplateSizeMsgSize, nullptr, SessionUse::kOnDemand,
+     ServeTemplateSize},
+    {WG_API_ABORT_TRANSACTION, kAbortMsgSize, nullptr, SessionUse::kOnDemand,
+     ServeAbortTransaction},
+};
+
+// Every other request type of the protocol.
+constexpr RequestRoute kNotServedYet = {0, kApiMsgHeaderSize, nullptr, SessionUse::kNone,
+                                        ServeNotYet};
+
+const RequestRoute* FindRoute(uint16_t type) {
+  for (const RequestRoute& route : kRoutes) {
+    if (route.type == type) return &route;
+  }
+  const MessageTypeInfo* info = FindMessageType(type);
+  return info && info->sentByClient ? &kNotServedYet : nullptr;
+}
+
+// Any local account can write into the server pipe, so nothing of a message is trusted before
+// these checks: the header must be whole and agree with what was read, the type must be one a
+// client sends, the reply must have a client pipe to go to, and the message must be long
+// enough for every field its handler reads.
+const char* Validate(const uint8_t* bytes, uint32_t length, Request* request,
+                     const RequestRoute** route) {
+  if (length < kApiMsgHeaderSize) return "shorter than the message header";
+  request->processId = LoadU32(bytes + kApiMsgProcessId);
+  request->type = LoadU16(bytes + kApiMsgType);
+  if (LoadU32(bytes + kApiMsgSize) != length) return "size field differs from the length read";
+  if (length > kApiMaxRequestSize) return "longer than any request";
+  *route = FindRoute(request->type);
+  if (!*route) return "not a request type";
+  if (request->processId == 0 || request->processId > kMaxClientProcessId) {
+    return "process ID names no client pipe";
+  }
+  if (length < (*route)->minimumLength) return "shorter than its type";
+  return (*route)->check ? (*route)->check(*request) : nullptr;
+}
+
+void TraceDropped(const char* fault, const Request& request) {
+  char text[kTraceTextLength];
+  snprintf(text, sizeof text, "Dropped request (%s): %u bytes, type %u, client %u", fault,
+           request.length, request.type, request.processId);
+  TraceMsg(TRACE_WHERE_SRVR_INTERFACE, TRACE_TYPE_WARNING, text, nullptr);
+}
+
+}  // namespace
+
+void ServeMessage(ServerState& state, const uint8_t* bytes, uint32_t length) {
+  Request request{bytes, length, 0, 0};
+  const RequestRoute* route = nullptr;
+  if (const char* fault = Validate(bytes, length, &request, &route)) {
+    TraceDropped(fault, request);
+    return;
+  }
+  Session* session = nullptr;
+  switch (route->session) {
+    case SessionUse::kNone:
+      break;
+    case SessionUse::kOnDemand:
+      session = state.sessions.findOrOpen(request.processId);
+      break;
+    case SessionUse::kFresh:
+      session = state.sessions.open(request.processId);
+      break;
+  }
+  if (route->session != SessionUse::kNone && !session) {
+    TraceDropped("no session for the client", request);
+    return;
+  }
+  route->serve(state, request, session);
+}
+
+void FillReplyHeader(uint8_t* reply, uint32_t length, const Request& request) {
+  StoreU32(reply + kApiMsgSize, length);
+  StoreU32(reply + kApiMsgProcessId, request.processId);
+  StoreU16(reply + kApiMsgType, request.type);
+}
