@@ -1,20 +1,30 @@
 #!/usr/bin/env bash
-# Builds the kit and runs it: today the trace facility end to end, a reader process following
-# the trace pipe while a producer process traces into it.
+# Builds the kit and runs it: a terminal follows the trace pipe while an application loads the
+# client library, which starts WGServer, connects and makes its calls; then everything stops.
 set -euo pipefail
 cd "$(dirname "$0")"
 source scripts/ensure-packages.sh
 ensure_packages "${KIT_BUILD_PACKAGES[@]}"
 
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWG_BUILD_TESTS=OFF >/dev/null
-cmake --build build -j"$(nproc)"
+cmake --build build -j"$(nproc)" --target wgrpc WGServer wgtrace hello_whorlgate
 
-export WHORLGATE_OBJECT_DIR=${WHORLGATE_OBJECT_DIR:-/dev/shm/whorlgate-run-$$}
-echo "Following the trace pipe (objects in $WHORLGATE_OBJECT_DIR):"
+# A namespace and registry of this run's own, so a kit already running here is left alone.
+run=$(mktemp -d /dev/shm/whorlgate-run-XXXXXX)
+export WHORLGATE_OBJECT_DIR="$run/objects"
+export WHORLGATE_MACHINE_REGISTRY="$run/machine.reg"
+export WHORLGATE_USER_REGISTRY="$run/user.reg"
+cleanup() {
+  pkill -TERM -f "^$PWD/build/bin/WGServer" 2>/dev/null || true
+  kill "${follower:-}" 2>/dev/null || true
+  rm -rf "$run"
+}
+trap cleanup EXIT
+
+echo "== trace records as they arrive (tick, where, type, text)"
 build/bin/wgtrace follow --idle-exit 1500 &
 follower=$!
 sleep 0.3
-build/bin/wgtrace emit --where 0x04000000 --type 0x1 "Hello from a tracing process" --repeat 5
-build/bin/wgtrace emit --where 0x02000000 --type 0x40000000 "A critical line from another process"
+echo "== the application"
+build/bin/hello_whorlgate
 wait "$follower"
-rm -rf "$WHORLGATE_OBJECT_DIR"
