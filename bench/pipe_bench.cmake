@@ -9,6 +9,7 @@ target_link_libraries(pipe_bench PRIVATE wg_bench_support)
 if(TARGET WGServer AND TARGET wg_script_server)
   add_executable(rpc_bench rpc_bench.cpp)
   target_link_libraries(rpc_bench PRIVATE wg_bench_support wgrpc_static)
+  add_dependencies(rpc_bench WGServer wg_script_server)
   target_compile_definitions(rpc_bench PRIVATE
     WG_SERVER_PROGRAM="$<TARGET_FILE:WGServer>"
     WG_SCRIPT_SERVER="$<TARGET_FILE:wg_script_server>")

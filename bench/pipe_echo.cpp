@@ -4,15 +4,33 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "shared/pipe.h"
 #include "shared/trace.h"
 
+namespace {
+
+// Removes the benchmark's directories when the process ends (children end with _exit and
+// leave them to the parent).
+struct ScratchDirectories {
+  std::vector<std::string> paths;
+  ~ScratchDirectories() {
+    std::error_code ignored;
+    for (const auto& p : paths) std::filesystem::remove_all(p, ignored);
+  }
+} g_scratch;
+
+}  // namespace
+
 void UseOwnObjectDirectory(const char* tag) {
   std::string dir = "/dev/shm/wgbench-" + std::string(tag) + "-" + std::to_string(getpid());
-  setenv("WHORLGATE_OBJECT_DIR", dir.c_str(), 1);
+  g_scratch.paths.push_back(dir);
+  setenv("WHORLGATE_OBJECT_DIR", (dir + "/objects").c_str(), 1);
+  setenv("WHORLGATE_MACHINE_REGISTRY", (dir + "/machine.reg").c_str(), 1);
+  setenv("WHORLGATE_USER_REGISTRY", (dir + "/user.reg").c_str(), 1);
 }
 
 namespace {

@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-// Points the kit's named objects at a directory of this benchmark process.
+// Points the kit's named objects and registry stores at a directory of this benchmark process.
 void UseOwnObjectDirectory(const char* tag);
 // Each iteration sends `size` bytes through a pipe to a child that sends them back. With
 // `traced`, both processes trace as the library does (into a trace pipe nobody drains).

@@ -15,7 +15,6 @@ constexpr const char* kMutexBase = "WGServerPipeLockMutex";
 
 constexpr uint32_t kWriteAttempts = 20;
 constexpr uint32_t kWriteLockWaitMs = 1;
-constexpr uint32_t kWriteEmptyBudgetMs = 1;
 constexpr uint32_t kPollSleepMs = 50;
 constexpr uint32_t kBetweenChunksBudgetMs = 1000;
 constexpr uint32_t kLockWaitMs = 500;
@@ -171,7 +170,7 @@ int16_t WGWriteOutputPipe(PipeCntl* pPipe, const uint8_t* pRecord, uint32_t uiLe
   }
   for (uint32_t attempt = 0; attempt < kWriteAttempts; ++attempt) {
     if (platform::LockMutex(pPipe->hLock, kWriteLockWaitMs)) {
-      if (WaitForEmptyPipe(pPipe, kWriteEmptyBudgetMs)) {
+      if (!platform::IsEventSet(pPipe->hMsgRdy)) {
         PipeTrace("WGWriteOutputPipe: Lock granted for pipe ", pPipe);
         memcpy(pPipe->pView, pRecord, uiLength);
         platform::SetEvent(pPipe->hMsgRdy);
@@ -181,6 +180,9 @@ int16_t WGWriteOutputPipe(PipeCntl* pPipe, const uint8_t* pRecord, uint32_t uiLe
       }
       PipeTrace("WGWriteOutputPipe: Could not empty pipe for", pPipe);
       platform::UnlockMutex(pPipe->hLock);
+      // The full pipe's pause is taken after letting go of the lock: the reader can empty the
+      // pipe meanwhile instead of waiting for us, and the pause ends as soon as it has.
+      platform::WaitForEventClear(pPipe->hMsgRdy, kPollSleepMs);
       platform::WaitForEventClear(pPipe->hMsgRdy, kPollSleepMs);
     } else if (platform::LockMutex(pPipe->hLock, kPollSleepMs)) {
       // The pause after a refused lock ends as soon as the lock is free; the next attempt
