@@ -314,11 +314,15 @@ int main(int argc, char** argv) {
   fflush(stdout);
 
   while (!g_stop) {
-    uint32_t length = 0;
-    uint8_t* request = WGReadPipe(&server, 5, &length);
-    if (request) {
-      Serve(request, length);
-      free(request);
+    // Short looks keep the scheduled replies and events on time; once something has arrived,
+    // the read gets time enough for a message of several chunks.
+    if (platform::WaitForEvent(server.hMsgRdy, 5)) {
+      uint32_t length = 0;
+      uint8_t* request = WGReadPipe(&server, 2000, &length);
+      if (request) {
+        Serve(request, length);
+        free(request);
+      }
     }
     RunDue();
   }

@@ -36,9 +36,13 @@ void ApiStep(const ApiCallSpec& spec, const char* pszText, uint32_t uiTraceType)
   Trace(uiTraceType, std::string(spec.pszName) + ": " + pszText);
 }
 
+void ApiError(const ApiCallSpec& spec, const char* pszFault) {
+  Trace(TRACE_TYPE_CRITICAL, "ERROR " + std::string(spec.pszName) + ": " + pszFault);
+}
+
 int16_t ApiBadArgument(const ApiCallSpec& spec, const char* pszComplaint,
                        const char* pszFailureText) {
-  Trace(TRACE_TYPE_CRITICAL, "ERROR " + std::string(spec.pszName) + ": " + pszComplaint);
+  ApiError(spec, pszComplaint);
   ApiStep(spec, pszFailureText, TRACE_TYPE_API_RESULT);
   ApiExit(spec);
   ReportClientError(WGERR_PARAMETER_INVALID, nullptr);
@@ -47,31 +51,35 @@ int16_t ApiBadArgument(const ApiCallSpec& spec, const char* pszComplaint,
 
 bool ApiExchange(const ApiCallSpec& spec, const ApiRequest& request, uint32_t uiMinReply,
                  ApiReply* pReply, const char* pszFailureText) {
+  if (ApiTransact(spec, request, uiMinReply, pReply) == ApiOutcome::kReply) return true;
+  ApiStep(spec, pszFailureText, TRACE_TYPE_API_RESULT);
+  ApiExit(spec);
+  return false;
+}
+
+ApiOutcome ApiTransact(const ApiCallSpec& spec, const ApiRequest& request, uint32_t uiMinReply,
+                       ApiReply* pReply) {
   // Requests travel with a 16-bit length; a size that does not fit is refused, not wrapped.
   if (request.size() > kApiMaxRequestSize ||
       !WGRpcUtilSendAPIMsg(request.data(), static_cast<uint16_t>(request.size()), spec.pszName,
                            spec.bAbort)) {
-    ApiStep(spec, pszFailureText, TRACE_TYPE_API_RESULT);
-    ApiExit(spec);
     ReportClientError(WGERR_CLIENT_SERVER_COMM_ERROR, nullptr);
-    return false;
+    return ApiOutcome::kNotSent;
   }
   ApiStep(spec, "waiting for response from server");
   uint32_t length = 0;
   uint8_t* reply = WGRpcUtilWaitAPIMsg(spec.uiType, spec.uiTimeoutMs, spec.pszName, uiMinReply, &length);
   if (!reply) {
     ReportClientError(WGERR_SERVER_NOT_RESPONDING, nullptr);
-    ApiStep(spec, pszFailureText, TRACE_TYPE_API_RESULT);
-    ApiExit(spec);
-    return false;
+    return ApiOutcome::kNoReply;
   }
   pReply->reset(reply, length);
-  return true;
+  return ApiOutcome::kReply;
 }
 
-int16_t ApiFinish(const ApiCallSpec& spec, int16_t iResult) {
+int16_t ApiFinish(const ApiCallSpec& spec, int16_t iResult, const char* pszLabel) {
   TraceValue16(TRACE_WHERE_RPC_DLL, TRACE_TYPE_API_RESULT,
-               (std::string(spec.pszName) + ": result = ").c_str(), iResult);
+               (std::string(spec.pszName) + ": " + pszLabel).c_str(), iResult);
   ApiExit(spec);
   return iResult;
 }

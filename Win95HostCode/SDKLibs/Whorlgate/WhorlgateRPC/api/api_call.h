@@ -46,6 +46,8 @@ class ApiReply {
   ApiReply& operator=(const ApiReply&) = delete;
   ~ApiReply() { free(data_); }
   const uint8_t* data() const { return data_; }
+  // For calls that work on the reply in place before copying it out.
+  uint8_t* data() { return data_; }
   uint32_t size() const { return size_; }
   uint16_t u16(uint32_t offset) const { return LoadU16(data_ + offset); }
   int16_t i16(uint32_t offset) const { return LoadI16(data_ + offset); }
@@ -71,8 +73,16 @@ int16_t ApiBadArgument(const ApiCallSpec& spec, const char* pszComplaint,
 // the exit); a reply shorter than `uiMinReply` counts as none. True with the reply in *pReply.
 bool ApiExchange(const ApiCallSpec& spec, const ApiRequest& request, uint32_t uiMinReply,
                  ApiReply* pReply, const char* pszFailureText = "returning WG_FUNCTION_FAILED");
-// Step 8: "<name>: result = <value>", "EXITING <name>". Returns the result.
-int16_t ApiFinish(const ApiCallSpec& spec, int16_t iResult);
+// Steps 4 to 6 for the calls whose two failures have texts of their own: as ApiExchange, with
+// the client error of a failure reported (WGERR_CLIENT_SERVER_COMM_ERROR when the request
+// could not be sent, WGERR_SERVER_NOT_RESPONDING when no reply came), but nothing of it traced.
+enum class ApiOutcome { kReply, kNotSent, kNoReply };
+ApiOutcome ApiTransact(const ApiCallSpec& spec, const ApiRequest& request, uint32_t uiMinReply,
+                       ApiReply* pReply);
+// Step 8: "<name>: <label><value>", "EXITING <name>". Returns the result.
+int16_t ApiFinish(const ApiCallSpec& spec, int16_t iResult, const char* pszLabel = "result = ");
+// "ERROR <name>: <fault>" (Critical): a failure the call itself notices.
+void ApiError(const ApiCallSpec& spec, const char* pszFault);
 // Plain traces in the call's name: "<name>: <text>" (Info) and "EXITING <name><suffix>".
 void ApiStep(const ApiCallSpec& spec, const char* pszText, uint32_t uiTraceType = 0x1);
 void ApiExit(const ApiCallSpec& spec, const char* pszSuffix = "");

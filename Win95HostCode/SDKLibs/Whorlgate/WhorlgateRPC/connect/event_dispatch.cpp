@@ -76,13 +76,14 @@ void EventThreadMain() {
 
 }  // namespace
 
-void SetEventRegistration(WGTransactionCallback pCallback, uint32_t uiUserValue, bool bActive,
-                          bool bNewTransaction) {
+uint32_t SetEventRegistration(WGTransactionCallback pCallback, uint32_t uiUserValue, bool bActive,
+                              bool bNewTransaction) {
   std::lock_guard<std::mutex> guard(g_Registration.lock);
   g_Registration.callback = pCallback;
   g_Registration.userValue = uiUserValue;
   g_Registration.active = bActive;
   if (bNewTransaction) ++g_Registration.counter;
+  return g_Registration.counter;
 }
 
 void GetEventRegistration(WGTransactionCallback* ppCallback, uint32_t* puiUserValue) {

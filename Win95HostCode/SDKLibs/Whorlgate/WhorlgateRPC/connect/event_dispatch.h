@@ -6,9 +6,10 @@
 
 #include "whorlgate/wg_transaction.h"
 
-// Stores callback, user value and active flag together; `bNewTransaction` moves the counter on
-// (its new value is the new transaction's id).
-void SetEventRegistration(WGTransactionCallback pCallback, uint32_t uiUserValue, bool bActive,
+// Stores callback, user value and active flag together; `bNewTransaction` moves the counter on.
+// Returns the counter as this call left it: with `bNewTransaction`, the new transaction's id
+// (read under the same lock, so that an event ending the transaction at once cannot hide it).
+uint32_t SetEventRegistration(WGTransactionCallback pCallback, uint32_t uiUserValue, bool bActive,
                           bool bNewTransaction);
 void GetEventRegistration(WGTransactionCallback* ppCallback, uint32_t* puiUserValue);
 // Ends the current transaction: no callback, user value 0, not active; the counter stays.

@@ -21,7 +21,7 @@
 #define WG_STATIC_ASSERT_JOIN2(a, b) a##b
 #define WG_STATIC_ASSERT_JOIN(a, b) WG_STATIC_ASSERT_JOIN2(a, b)
 #define WG_STATIC_ASSERT(cond, msg) \
-  typedef char WG_STATIC_ASSERT_JOIN(wg_static_assert_, __LINE__)[(cond) ? 1 : -1]
+  typedef char WG_STATIC_ASSERT_JOIN(wg_static_assert_, __COUNTER__)[(cond) ? 1 : -1]
 #endif
 #endif
 
