@@ -11,4 +11,8 @@ target_sources(wgrpc_objects PRIVATE
   local/cipher.cpp
   local/template_record.cpp
   local/template_api.cpp
+  local/matcher_adapter.cpp
+  local/extended_calls.cpp
+  local/sensor_calls.cpp
+  local/template_objects.cpp
 )

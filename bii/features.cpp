@@ -1,0 +1,438 @@
+// Feature extraction, kept to a few passes over the image so that a probe can be extracted and
+// compared well inside a millisecond: gradients give the ridge flow, a filter along the flow
+// cleans the ridges, thinning gives one-pixel ridge lines, and the crossing number on those
+// lines finds the endings and forks.
+#include "bii/features.h"
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+#include <numbers>
+#include <vector>
+
+namespace bii {
+namespace {
+
+constexpr float kPi = std::numbers::pi_v<float>;
+constexpr int kBitmapSide = BII_IMAGE_SIDE;
+constexpr int kBorder = (kBitmapSide - kSide) / 2;
+
+// The smoothing filter's reach: 3 pixels along the ridge, 1 across.
+constexpr int kPad = 4;
+constexpr int kPadded = kSide + 2 * kPad;
+constexpr int kFlowBins = 16;
+constexpr int kAlongTaps = 7;
+constexpr int kAcrossTaps = 3;
+constexpr int kFilterTaps = kAlongTaps * kAcrossTaps;
+constexpr std::array<float, kAlongTaps> kAlongWeights = {1, 2, 3, 4, 3, 2, 1};
+constexpr std::array<float, kAcrossTaps> kAcrossWeights = {1, 2, 1};
+
+// Foreground: enough contrast, and ridges that run one way (noise has no direction).
+constexpr float kMinBlockDeviation = 14.0f;
+constexpr float kMinBlockCoherence = 0.35f;
+// A ridge traced for fewer steps than this from an ending is a spur or a speck.
+constexpr int kTraceSteps = 7;
+constexpr int kMinTraceSteps = 5;
+// Closer than this, two minutiae are one flaw of the ridge line (a spur, a bridge, a hole).
+constexpr float kFlawDistance = 6.0f;
+// Two endings this close that face each other are the two sides of a broken ridge.
+constexpr float kBreakDistance = 11.0f;
+
+struct Tap {
+  int iOffset;
+  float fWeight;
+};
+
+struct FilterBank {
+  std::array<std::array<Tap, kFilterTaps>, kFlowBins> taps;
+  FilterBank() {
+    for (int b = 0; b < kFlowBins; ++b) {
+      const float theta = kPi * b / kFlowBins;
+      const float c = std::cos(theta), s = std::sin(theta);
+      float total = 0;
+      int n = 0;
+      for (int i = 0; i < kAlongTaps; ++i) {
+        for (int j = 0; j < kAcrossTaps; ++j) {
+          const float along = static_cast<float>(i - kAlongTaps / 2);
+          const float across = static_cast<float>(j - kAcrossTaps / 2);
+          const int dx = static_cast<int>(std::lround(along * c - across * s));
+          const int dy = static_cast<int>(std::lround(along * s + across * c));
+          const float w = kAlongWeights[i] * kAcrossWeights[j];
+          taps[b][n++] = {dy * kPadded + dx, w};
+          total += w;
+        }
+      }
+      for (Tap& t : taps[b]) t.fWeight /= total;
+    }
+  }
+};
+
+// Made once, read only: safe to share between threads.
+const FilterBank& Filters() {
+  static const FilterBank bank;
+  return bank;
+}
+
+// Zhang and Suen's thinning as two tables of the eight neighbours (bit 0 north, clockwise).
+struct ThinningTables {
+  std::array<std::array<uint8_t, 256>, 2> remove{};
+  ThinningTables() {
+    for (int code = 0; code < 256; ++code) {
+      int p[8];
+      for (int i = 0; i < 8; ++i) p[i] = (code >> i) & 1;
+      int neighbours = 0, rises = 0;
+      for (int i = 0; i < 8; ++i) {
+        neighbours += p[i];
+        rises += p[i] == 0 && p[(i + 1) % 8] == 1;
+      }
+      const bool shape = neighbours >= 2 && neighbours <= 6 && rises == 1;
+      // p[0] north, p[2] east, p[4] south, p[6] west.
+      remove[0][code] = shape && p[0] * p[2] * p[4] == 0 && p[2] * p[4] * p[6] == 0;
+      remove[1][code] = shape && p[0] * p[2] * p[6] == 0 && p[0] * p[4] * p[6] == 0;
+    }
+  }
+};
+
+const ThinningTables& Thinning() {
+  static const ThinningTables tables;
+  return tables;
+}
+
+// Neighbour offsets in a padded grid, north first, clockwise.
+constexpr std::array<int, 8> kNeighbourX = {0, 1, 1, 1, 0, -1, -1, -1};
+constexpr std::array<int, 8> kNeighbourY = {-1, -1, 0, 1, 1, 1, 0, -1};
+
+struct Work {
+  std::array<float, kSide * kSide> image;
+  std::array<float, (kSide + 1) * (kSide + 1)> integral;
+  std::array<float, kPadded * kPadded> signal;
+  std::array<uint8_t, kPadded * kPadded> skeleton;
+  std::array<float, kCells * kCells> cellA, cellB, cellE, coherence;
+};
+
+int NeighbourCode(const uint8_t* p) {
+  int code = 0;
+  for (int i = 0; i < 8; ++i) code |= (p[kNeighbourY[i] * kPadded + kNeighbourX[i]] != 0) << i;
+  return code;
+}
+
+struct TraceEnd {
+  int iX, iY, iSteps;
+};
+
+// Follows a ridge line from (x0, y0) through its neighbour (x1, y1) until it ends, forks or
+// has gone kTraceSteps; `avoid` are pixels it must not step on (the other branches' starts).
+TraceEnd TraceRidge(const uint8_t* skel, int x0, int y0, int x1, int y1,
+                    const std::array<int, 6>& avoid, int iAvoid) {
+  int px = x0, py = y0, x = x1, y = y1, steps = 1;
+  while (steps < kTraceSteps) {
+    int nx = 0, ny = 0, found = 0;
+    for (int i = 0; i < 8; ++i) {
+      const int cx = x + kNeighbourX[i], cy = y + kNeighbourY[i];
+      if (!skel[(cy + kPad) * kPadded + cx + kPad]) continue;
+      if ((cx == px && cy == py) || (cx == x0 && cy == y0)) continue;
+      // Never cut a corner back next to where we came from.
+      if (std::abs(cx - px) <= 1 && std::abs(cy - py) <= 1) continue;
+      bool blocked = false;
+      for (int a = 0; a < iAvoid; a += 2) blocked |= cx == avoid[a] && cy == avoid[a + 1];
+      if (blocked) continue;
+      nx = cx;
+      ny = cy;
+      ++found;
+    }
+    if (found != 1) break;
+    px = x;
+    py = y;
+    x = nx;
+    y = ny;
+    ++steps;
+  }
+  return {x, y, steps};
+}
+
+float AngleGap(float a, float b) {
+  float d = std::fmod(std::fabs(a - b), 2 * kPi);
+  return d > kPi ? 2 * kPi - d : d;
+}
+
+void FlowAndForeground(Work& w, Features& f) {
+  // Gradients summed per 4 x 4 cell as the doubled-angle tensor.
+  w.cellA.fill(0);
+  w.cellB.fill(0);
+  w.cellE.fill(0);
+  for (int y = 1; y < kSide - 1; ++y) {
+    const float* r0 = &w.image[(y - 1) * kSide];
+    const float* r1 = r0 + kSide;
+    const float* r2 = r1 + kSide;
+    for (int x = 1; x < kSide - 1; ++x) {
+      const float gx =
+          (r0[x + 1] + 2 * r1[x + 1] + r2[x + 1]) - (r0[x - 1] + 2 * r1[x - 1] + r2[x - 1]);
+      const float gy = (r2[x - 1] + 2 * r2[x] + r2[x + 1]) - (r0[x - 1] + 2 * r0[x] + r0[x + 1]);
+      const int c = (y / kCell) * kCells + x / kCell;
+      w.cellA[c] += gx * gx - gy * gy;
+      w.cellB[c] += 2 * gx * gy;
+      w.cellE[c] += gx * gx + gy * gy;
+    }
+  }
+  // Coherence over 3 x 3 cells, direction over 5 x 5 cells (20 pixels, about four ridges).
+  for (int cy = 0; cy < kCells; ++cy) {
+    for (int cx = 0; cx < kCells; ++cx) {
+      float a3 = 0, b3 = 0, e3 = 0, a5 = 0, b5 = 0;
+      for (int dy = -2; dy <= 2; ++dy) {
+        for (int dx = -2; dx <= 2; ++dx) {
+          const int x = cx + dx, y = cy + dy;
+          if (x < 0 || y < 0 || x >= kCells || y >= kCells) continue;
+          const int c = y * kCells + x;
+          a5 += w.cellA[c];
+          b5 += w.cellB[c];
+          if (std::abs(dx) <= 1 && std::abs(dy) <= 1) {
+            a3 += w.cellA[c];
+            b3 += w.cellB[c];
+            e3 += w.cellE[c];
+          }
+        }
+      }
+      const int c = cy * kCells + cx;
+      w.coherence[c] = e3 > 0 ? std::sqrt(a3 * a3 + b3 * b3) / e3 : 0;
+      // The gradient runs across the ridges; the ridge direction is a quarter turn on.
+      float theta = 0.5f * std::atan2(b5, a5) + kPi / 2;
+      if (theta >= kPi) theta -= kPi;
+      f.flow[c] = theta;
+    }
+  }
+  // Blocks of 8 x 8 pixels: contrast and coherence.
+  std::array<uint8_t, kBlocks * kBlocks> raw{};
+  for (int by = 0; by < kBlocks; ++by) {
+    for (int bx = 0; bx < kBlocks; ++bx) {
+      float sum = 0, sum2 = 0;
+      for (int y = by * kBlock; y < (by + 1) * kBlock; ++y)
+        for (int x = bx * kBlock; x < (bx + 1) * kBlock; ++x) {
+          sum += w.image[y * kSide + x];
+          sum2 += w.image[y * kSide + x] * w.image[y * kSide + x];
+        }
+      const float n = kBlock * kBlock;
+      const float deviation = std::sqrt(std::max(0.0f, sum2 / n - (sum / n) * (sum / n)));
+      float coh = 0;
+      for (int cy = 2 * by; cy < 2 * by + 2; ++cy)
+        for (int cx = 2 * bx; cx < 2 * bx + 2; ++cx) coh += w.coherence[cy * kCells + cx] / 4;
+      raw[by * kBlocks + bx] = deviation > kMinBlockDeviation && coh > kMinBlockCoherence;
+    }
+  }
+  // Specks of foreground go, small holes are filled.
+  for (int by = 0; by < kBlocks; ++by) {
+    for (int bx = 0; bx < kBlocks; ++bx) {
+      int around = 0;
+      for (int dy = -1; dy <= 1; ++dy)
+        for (int dx = -1; dx <= 1; ++dx) {
+          const int x = bx + dx, y = by + dy;
+          if ((dx || dy) && x >= 0 && y >= 0 && x < kBlocks && y < kBlocks)
+            around += raw[y * kBlocks + x];
+        }
+      const uint8_t self = raw[by * kBlocks + bx];
+      f.foreground[by * kBlocks + bx] = self ? around >= 3 : around >= 7;
+    }
+  }
+  for (int c = 0; c < kCells * kCells; ++c)
+    f.flowValid[c] = f.foreground[(c / kCells / 2) * kBlocks + (c % kCells) / 2];
+  for (int by = 0; by < kBlocks; ++by) {
+    for (int bx = 0; bx < kBlocks; ++bx) {
+      float a = 0, b = 0;
+      for (int cy = 2 * by; cy < 2 * by + 2; ++cy)
+        for (int cx = 2 * bx; cx < 2 * bx + 2; ++cx) {
+          a += std::cos(2 * f.flow[cy * kCells + cx]);
+          b += std::sin(2 * f.flow[cy * kCells + cx]);
+        }
+      float theta = 0.5f * std::atan2(b, a);
+      if (theta < 0) theta += kPi;
+      f.blockFlow[by * kBlocks + bx] = theta;
+    }
+  }
+}
+
+// True when the pixel lies well inside the print: minutiae near the edge of the contact or of
+// the window are mostly where ridge lines are cut off.
+bool Inside(const Features& f, int x, int y) {
+  const int bx = x / kBlock, by = y / kBlock;
+  if (x < kBlock || y < kBlock || x >= kSide - kBlock || y >= kSide - kBlock) return false;
+  for (int dy = -1; dy <= 1; ++dy)
+    for (int dx = -1; dx <= 1; ++dx) {
+      const int nx = bx + dx, ny = by + dy;
+      if (nx < 0 || ny < 0 || nx >= kBlocks || ny >= kBlocks) return false;
+      if (!f.foreground[ny * kBlocks + nx]) return false;
+    }
+  return true;
+}
+
+void EnhanceAndThin(Work& w, Features& f) {
+  // Local mean over 9 x 9 pixels, about two ridge periods, taken out so that gain and wetness
+  // changes do not move the ridge edges.
+  for (int x = 0; x <= kSide; ++x) w.integral[x] = 0;
+  for (int y = 0; y < kSide; ++y) {
+    float row = 0;
+    w.integral[(y + 1) * (kSide + 1)] = 0;
+    for (int x = 0; x < kSide; ++x) {
+      row += w.image[y * kSide + x];
+      w.integral[(y + 1) * (kSide + 1) + x + 1] = w.integral[y * (kSide + 1) + x + 1] + row;
+    }
+  }
+  w.signal.fill(0);
+  for (int y = 0; y < kSide; ++y) {
+    const int y0 = std::max(0, y - 4), y1 = std::min(kSide, y + 5);
+    for (int x = 0; x < kSide; ++x) {
+      const int x0 = std::max(0, x - 4), x1 = std::min(kSide, x + 5);
+      const float box = w.integral[y1 * (kSide + 1) + x1] - w.integral[y0 * (kSide + 1) + x1] -
+                        w.integral[y1 * (kSide + 1) + x0] + w.integral[y0 * (kSide + 1) + x0];
+      w.signal[(y + kPad) * kPadded + x + kPad] =
+          w.image[y * kSide + x] - box / static_cast<float>((y1 - y0) * (x1 - x0));
+    }
+  }
+  const FilterBank& bank = Filters();
+  std::array<uint8_t, kCells * kCells> bins;
+  for (int c = 0; c < kCells * kCells; ++c)
+    bins[c] =
+        static_cast<uint8_t>(static_cast<int>(f.flow[c] / kPi * kFlowBins + 0.5f) % kFlowBins);
+  w.skeleton.fill(0);
+  std::vector<int> ridge;
+  ridge.reserve(kSide * kSide);
+  for (int y = 0; y < kSide; ++y) {
+    for (int x = 0; x < kSide; ++x) {
+      if (!f.foreground[(y / kBlock) * kBlocks + x / kBlock]) continue;
+      const int at = (y + kPad) * kPadded + x + kPad;
+      float acc = 0;
+      for (const Tap& t : bank.taps[bins[(y / kCell) * kCells + x / kCell]])
+        acc += t.fWeight * w.signal[at + t.iOffset];
+      if (acc < 0) {  // ridges are dark
+        w.skeleton[at] = 1;
+        f.ridges[y * kSide + x] = 1;
+        ridge.push_back(at);
+      }
+    }
+  }
+  // Thinning only ever looks at ridge pixels that are still there.
+  const ThinningTables& thin = Thinning();
+  std::vector<int> doomed;
+  doomed.reserve(ridge.size());
+  for (bool changed = true; changed;) {
+    changed = false;
+    for (int pass = 0; pass < 2; ++pass) {
+      doomed.clear();
+      for (int at : ridge)
+        if (thin.remove[pass][NeighbourCode(&w.skeleton[at])]) doomed.push_back(at);
+      for (int at : doomed) w.skeleton[at] = 0;
+      changed |= !doomed.empty();
+      std::erase_if(ridge, [&](int at) { return !w.skeleton[at]; });
+    }
+  }
+}
+
+void FindMinutiae(const Work& w, Features& f) {
+  std::vector<Minutia> found;
+  const uint8_t* skel = w.skeleton.data();
+  for (int y = 0; y < kSide; ++y) {
+    for (int x = 0; x < kSide; ++x) {
+      const int at = (y + kPad) * kPadded + x + kPad;
+      if (!skel[at] || !Inside(f, x, y)) continue;
+      const int code = NeighbourCode(&skel[at]);
+      int crossings = 0;
+      for (int i = 0; i < 8; ++i) crossings += ((code >> i) & 1) != ((code >> ((i + 1) % 8)) & 1);
+      crossings /= 2;
+      if (crossings != 1 && crossings != 3) continue;
+      // One start pixel per branch: the straight neighbour of a run if it has one.
+      std::array<int, 6> starts{};
+      int n = 0;
+      for (int i = 0; i < 8 && n < 6; ++i) {
+        if (!((code >> i) & 1) || ((code >> ((i + 7) % 8)) & 1)) continue;  // run start
+        int pick = i;
+        for (int j = i; (code >> (j % 8)) & 1 && j < i + 8; ++j)
+          if ((j % 8) % 2 == 0) {
+            pick = j % 8;
+            break;
+          }
+        starts[n++] = x + kNeighbourX[pick];
+        starts[n++] = y + kNeighbourY[pick];
+      }
+      if (n != 2 * crossings) continue;
+      Minutia m;
+      m.fX = static_cast<float>(x);
+      m.fY = static_cast<float>(y);
+      m.bFork = crossings == 3;
+      if (!m.bFork) {
+        const TraceEnd end = TraceRidge(skel, x, y, starts[0], starts[1], starts, 0);
+        if (end.iSteps < kMinTraceSteps) continue;
+        m.fAngle = std::atan2(static_cast<float>(y - end.iY), static_cast<float>(x - end.iX));
+      } else {
+        float angles[3];
+        for (int b = 0; b < 3; ++b) {
+          const TraceEnd end = TraceRidge(skel, x, y, starts[2 * b], starts[2 * b + 1], starts, 6);
+          angles[b] = std::atan2(static_cast<float>(end.iY - y), static_cast<float>(end.iX - x));
+        }
+        // The two prongs leave side by side; the stem is the branch on its own.
+        int stem = 0;
+        float best = 1e9f;
+        for (int b = 0; b < 3; ++b) {
+          const float prongs = AngleGap(angles[(b + 1) % 3], angles[(b + 2) % 3]);
+          if (prongs < best) {
+            best = prongs;
+            stem = b;
+          }
+        }
+        m.fAngle = angles[stem];
+      }
+      // The traced line is a few pixels long and jagged; the flow is smoother, the trace only
+      // says which way along it.
+      const int cell = (y / kCell) * kCells + x / kCell;
+      const float flow = f.flow[cell];
+      m.fAngle = AngleGap(m.fAngle, flow) <= kPi / 2 ? flow : flow + kPi;
+      m.fQuality = w.coherence[cell];
+      found.push_back(m);
+    }
+  }
+  std::vector<uint8_t> flawed(found.size(), 0);
+  for (size_t i = 0; i < found.size(); ++i) {
+    for (size_t j = i + 1; j < found.size(); ++j) {
+      const float dx = found[i].fX - found[j].fX, dy = found[i].fY - found[j].fY;
+      const float d2 = dx * dx + dy * dy;
+      const bool flaw = d2 < kFlawDistance * kFlawDistance;
+      const bool gap = !found[i].bFork && !found[j].bFork && d2 < kBreakDistance * kBreakDistance &&
+                       AngleGap(found[i].fAngle, found[j].fAngle) > 2 * kPi / 3;
+      if (flaw || gap) flawed[i] = flawed[j] = 1;
+    }
+  }
+  std::vector<Minutia> kept;
+  for (size_t i = 0; i < found.size(); ++i)
+    if (!flawed[i]) kept.push_back(found[i]);
+  std::stable_sort(kept.begin(), kept.end(),
+                   [](const Minutia& a, const Minutia& b) { return a.fQuality > b.fQuality; });
+  f.iCount = static_cast<int>(std::min(kept.size(), f.minutiae.size()));
+  std::copy_n(kept.begin(), f.iCount, f.minutiae.begin());
+}
+
+}  // namespace
+
+void ExtractFeatures(const uint8_t* pBitmap, Features& features) {
+  // Every part of the work area is written before it is read; zeroing it would cost more
+  // than a quarter of the extraction.
+  std::unique_ptr<Work> work(new Work);
+  for (int y = 0; y < kSide; ++y) {
+    const uint8_t* row = pBitmap + (kBorder + kSide - 1 - y) * kBitmapSide + kBorder;
+    for (int x = 0; x < kSide; ++x) work->image[y * kSide + x] = row[x];
+  }
+  features = Features{};
+  FlowAndForeground(*work, features);
+  EnhanceAndThin(*work, features);
+  FindMinutiae(*work, features);
+
+  int blocks = 0;
+  float coherence = 0;
+  for (int c = 0; c < kCells * kCells; ++c)
+    if (features.flowValid[c]) {
+      ++blocks;
+      coherence += work->coherence[c];
+    }
+  const float share = static_cast<float>(blocks) / (kCells * kCells);
+  const float meanCoherence = blocks ? coherence / blocks : 0;
+  features.fClarity = std::min(1.0f, share / 0.4f) * std::min(1.0f, meanCoherence / 0.55f);
+  features.fRichness = std::min(1.0f, features.iCount / 30.0f);
+}
+
+}  // namespace bii
