@@ -14,6 +14,7 @@ run=$(mktemp -d /dev/shm/whorlgate-run-XXXXXX)
 export WHORLGATE_OBJECT_DIR="$run/objects"
 export WHORLGATE_MACHINE_REGISTRY="$run/machine.reg"
 export WHORLGATE_USER_REGISTRY="$run/user.reg"
+export WHORLGATE_SERVER_STORE="$run/users.db"
 cleanup() {
   pkill -TERM -f "^$PWD/build/bin/WGServer" 2>/dev/null || true
   kill "${follower:-}" 2>/dev/null || true

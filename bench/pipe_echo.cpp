@@ -31,6 +31,7 @@ void UseOwnObjectDirectory(const char* tag) {
   setenv("WHORLGATE_OBJECT_DIR", (dir + "/objects").c_str(), 1);
   setenv("WHORLGATE_MACHINE_REGISTRY", (dir + "/machine.reg").c_str(), 1);
   setenv("WHORLGATE_USER_REGISTRY", (dir + "/user.reg").c_str(), 1);
+  setenv("WHORLGATE_SERVER_STORE", (dir + "/users.db").c_str(), 1);
 }
 
 namespace {

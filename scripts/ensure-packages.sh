@@ -15,5 +15,5 @@ ensure_packages() {
   fi
 }
 
-KIT_BUILD_PACKAGES=(build-essential cmake ninja-build pkg-config libssl-dev)
+KIT_BUILD_PACKAGES=(build-essential cmake ninja-build pkg-config libssl-dev libsqlite3-dev)
 KIT_TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev)

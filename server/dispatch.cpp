@@ -2,9 +2,13 @@
 
 #include <cstdio>
 
+#include "api/basic_messages.h"
 #include "server/connection_requests.h"
+#include "server/context_requests.h"
 #include "server/message_types.h"
 #include "server/server_messages.h"
+#include "server/service_requests.h"
+#include "server/user_requests.h"
 #include "shared/little_endian.h"
 #include "shared/trace.h"
 
@@ -27,6 +31,30 @@ constexpr RequestRoute kRoutes[] = {
      ServeTemplateSize},
     {WG_API_ABORT_TRANSACTION, kAbortMsgSize, nullptr, SessionUse::kOnDemand,
      ServeAbortTransaction},
+    // The smallest INIT carries an empty application block and no byte behind it.
+    {WG_API_INIT, kInitMsgAppData, CheckInit, SessionUse::kOnDemand, ServeInit},
+    {WG_API_CLOSE, kCloseMsgSize, nullptr, SessionUse::kOnDemand, ServeClose},
+    {WG_API_GET_RESULT_DETAILS, kApiMsgHeaderSize, nullptr, SessionUse::kOnDemand,
+     ServeResultDetails},
+    {WG_API_SERVICE_REQUEST, kServiceMsgSize, nullptr, SessionUse::kOnDemand,
+     ServeServiceRequest},
+    {WG_API_GET_LEDS, kWordMsgSize, nullptr, SessionUse::kOnDemand, ServeGetLeds},
+    {WG_API_SET_LEDS, kWordMsgSize, nullptr, SessionUse::kOnDemand, ServeSetLeds},
+    {WG_API_GET_VERSION, kVersionMsgSize, nullptr, SessionUse::kOnDemand, ServeVersion},
+    {WG_API_GET_NUMBER_USERS, kWordMsgSize, nullptr, SessionUse::kOnDemand, ServeNumberUsers},
+    {WG_API_GET_NEXT_USER, kNextUserMsgSize, CheckNextUser, SessionUse::kOnDemand,
+     ServeNextUser},
+    {WG_API_GET_LIST_OF_ALL_USERS, kListMsgPiece, nullptr, SessionUse::kOnDemand,
+     ServeListOfAllUsers},
+    {WG_API_GET_USER_INFO, kUserInfoMsgSize, CheckUserRecord, SessionUse::kOnDemand,
+     ServeUserInfo},
+    {WG_API_DELETE_USER, kUserMsgSize, CheckUserRecord, SessionUse::kOnDemand, ServeDeleteUser},
+    {WG_API_DELETE_FINGER, kDeleteFingerMsgSize, CheckUserRecord, SessionUse::kOnDemand,
+     ServeDeleteFinger},
+    {WG_API_SET_DISPLAY_NAME, kUserMsgSize, CheckUserRecord, SessionUse::kOnDemand,
+     ServeSetDisplayName},
+    {WG_API_DELETE_ALL_ENROLLED_USERS, kDeleteAllMsgSize, nullptr, SessionUse::kOnDemand,
+     ServeDeleteAllUsers},
 };
 
 // Every other request type of the protocol.
@@ -99,4 +127,25 @@ void FillReplyHeader(uint8_t* reply, uint32_t length, const Request& request) {
   StoreU32(reply + kApiMsgSize, length);
   StoreU32(reply + kApiMsgProcessId, request.processId);
   StoreU16(reply + kApiMsgType, request.type);
+}
+
+uint32_t NewToken(ServerState& state) {
+  uint32_t token;
+  do {
+    token = static_cast<uint32_t>(state.random());
+  } while (token == 0);
+  return token;
+}
+
+void RecordOutcome(Session& session, const Outcome& outcome) {
+  session.lastResult = outcome.result;
+  session.lastDetailFlags = outcome.flags;
+  session.lastDetails = outcome.text;
+}
+
+void SendOutcome(Session& session, uint8_t* reply, uint32_t length, uint32_t resultOffset,
+                 const Outcome& outcome) {
+  StoreI16(reply + resultOffset, outcome.result);
+  RecordOutcome(session, outcome);
+  SendToClient(session, reply, length);
 }

@@ -25,7 +25,9 @@ void Usage(FILE* out) {
           "usage: WGServer [--help | --version]\n"
           "Serves the Whorlgate client library over the kit's message pipes until SIGTERM or\n"
           "SIGINT. Its objects live in $WHORLGATE_OBJECT_DIR (default /dev/shm/whorlgate); one\n"
-          "server runs per object directory.\n");
+          "server runs per object directory. Its users and settings live in\n"
+          "$WHORLGATE_SERVER_STORE (default /var/lib/whorlgate/users.db for root, else\n"
+          "${XDG_DATA_HOME:-$HOME/.local/share}/whorlgate/users.db).\n");
 }
 
 }  // namespace

@@ -8,6 +8,9 @@
 #include "platform/time.h"
 #include "server/dispatch.h"
 #include "server/presence.h"
+#include "server/service_requests.h"
+#include "server/user_store.h"
+#include "shared/registry.h"
 #include "shared/trace.h"
 
 namespace {
@@ -46,6 +49,24 @@ void Serve(PipeCntl* serverPipe, ServerState& state, const volatile sig_atomic_t
   }
 }
 
+// The store is opened once the server knows it is the only one: two servers on one store would
+// each believe their settings and their clients' lists to be the whole truth.
+bool OpenStore(ServerState& state) {
+  std::string path = UserStorePath();
+  std::string error;
+  if (!state.store.open(path, &error) || !state.settings.load(state.store, &error)) {
+    TraceMsg(TRACE_WHERE_SRVR_INTERFACE, TRACE_TYPE_CRITICAL,
+             "Could not open the user store: not started", nullptr);
+    fprintf(stderr, "WGServer: could not open the user store %s: %s\n", path.c_str(),
+            error.c_str());
+    return false;
+  }
+  char version[kModuleVersionTextLength];
+  GetModuleVersionText(nullptr, version);
+  MakeVersionTexts(state, version);
+  return true;
+}
+
 }  // namespace
 
 int RunServer(const volatile sig_atomic_t& stopRequested) {
@@ -67,8 +88,13 @@ int RunServer(const volatile sig_atomic_t& stopRequested) {
     TraceShutdown();
     return 1;
   }
-  Info("Server started, serving requests");
   ServerState state;
+  if (!OpenStore(state)) {
+    Withdraw(&presence);
+    TraceShutdown();
+    return 1;
+  }
+  Info("Server started, serving requests");
   Serve(&presence.serverPipe, state, stopRequested);
   Info("Server stopping");
   state.sessions.closeAll();

@@ -52,6 +52,8 @@ void SessionTable::releaseEnded() {
       continue;
     }
     Trace(TRACE_TYPE_INFO, "Client process ended, session released", it->first);
+    Trace(TRACE_TYPE_INFO, "Contexts released with the session:",
+          static_cast<uint32_t>(it->second->contexts.size()));
     it = sessions_.erase(it);
   }
 }

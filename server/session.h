@@ -5,6 +5,9 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <set>
+#include <string>
+#include <vector>
 
 #include "platform/process.h"
 #include "shared/pipe.h"
@@ -18,6 +21,18 @@ struct Session {
   uint32_t processId = 0;
   PipeCntl pipe{};  // the client's input pipe, number = processId
   platform::ProcessWatch process;
+
+  std::set<uint32_t> contexts;  // handles made by WhorlgateInit and not closed yet
+  // What WhorlgateGetResultDetails explains: the last result the server gave this client.
+  int16_t lastResult = 0;
+  uint32_t lastDetailFlags = 0;
+  std::string lastDetails = "No request has been answered yet.";
+  // The token the last preparatory service request handed out; a get or set must bring it
+  // back, and uses it up. 0: none outstanding.
+  uint32_t serviceToken = 0;
+  // The user list as it was when the client asked for its first piece.
+  uint32_t listSnapshot = 0;
+  std::vector<uint8_t> listBytes;
 };
 
 class SessionTable {

@@ -7,3 +7,17 @@ add_dependencies(server_test WGServer wg_server_client)
 target_compile_definitions(server_test PRIVATE
   WG_SERVER="$<TARGET_FILE:WGServer>"
   WG_SERVER_CLIENT="$<TARGET_FILE:wg_server_client>")
+
+# The user store and the calls that need no finger: an application linked against libwgrpc.so,
+# and a process that writes the store as enrollment does, to be killed inside its transaction.
+add_executable(wg_user_client server/wg_user_client.cpp)
+target_link_libraries(wg_user_client PRIVATE wgrpc)
+add_executable(wg_store_writer server/wg_store_writer.cpp)
+target_link_libraries(wg_store_writer PRIVATE wg_user_store)
+
+wg_add_test(user_store_test server/user_store_test.cpp LIBS wg_user_store wgrpc_static)
+add_dependencies(user_store_test WGServer wg_user_client wg_store_writer)
+target_compile_definitions(user_store_test PRIVATE
+  WG_SERVER="$<TARGET_FILE:WGServer>"
+  WG_USER_CLIENT="$<TARGET_FILE:wg_user_client>"
+  WG_STORE_WRITER="$<TARGET_FILE:wg_store_writer>")

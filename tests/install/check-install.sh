@@ -26,6 +26,7 @@ cmake --build "$work/cmake" >/dev/null
 export WHORLGATE_OBJECT_DIR="$work/objects"
 export WHORLGATE_MACHINE_REGISTRY="$work/machine.reg"
 export WHORLGATE_USER_REGISTRY="$work/user.reg"
+export WHORLGATE_SERVER_STORE="$work/users.db"
 output=$("$work/hello_whorlgate") || fail "the example failed: $output"
 grep -q '^template size 2384$' <<<"$output" || fail "unexpected output: $output"
 grep -q "\"WGServer\"=\"$prefix/bin/WGServer\"" "$work/machine.reg" || fail "server path not stored"

@@ -4,11 +4,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "api/basic_messages.h"
 #include "connect/api_messages.h"
 #include "platform/sync.h"
 #include "platform/time.h"
@@ -17,6 +19,7 @@
 #include "shared/pipe.h"
 #include "tests/support/isolation.h"
 #include "tests/support/peer_process.h"
+#include "whorlgate/wg_basic.h"
 
 namespace {
 
@@ -214,6 +217,10 @@ struct MalformedCase {
   std::function<void(PipeClient&)> send;
 };
 
+// The texts of the user record in the messages that carry one at offset `at`.
+constexpr uint32_t UserIdAt(uint32_t at) { return at + offsetof(WGUserRecord, szUserID); }
+constexpr uint32_t DisplayNameAt(uint32_t at) { return at + offsetof(WGUserRecord, szDisplayName); }
+
 // A pipe whose number is no process's ID: nobody may be served through it.
 constexpr uint32_t kNoProcess = 0x7FFFFFF0;
 
@@ -272,7 +279,37 @@ TEST_F(ServerTest, MalformedRequestsAreDroppedAndTheNextOneIsServed) {
          c.sendRecord(4, Message(WG_API_GETTEMPLATESIZE, kTemplateSizeMsgSize));
          c.sendRecord(0, {1, 2, 3, 4});
        }},
-      {"a request type not served yet", [](PipeClient& c) { c.send(Message(WG_API_INIT, 14)); }},
+      {"a request type not served yet",
+       [](PipeClient& c) { c.send(Message(WG_API_OPEN_STREAM, 16)); }},
+      {"init shorter than its type", [](PipeClient& c) { c.send(Message(WG_API_INIT, 14)); }},
+      {"init whose application block runs past the message",
+       [](PipeClient& c) {
+         Bytes m = Message(WG_API_INIT, kInitMsgAppData + 4);
+         StoreU16(m.data() + kInitMsgAppLength, 5);
+         c.send(m);
+       }},
+      {"user record whose user ID does not end in its field",
+       [](PipeClient& c) {
+         Bytes m = Message(WG_API_DELETE_USER, kUserMsgSize);
+         std::fill_n(m.begin() + UserIdAt(kUserMsgUser), WG_USER_ID_LENGTH, 'x');
+         c.send(m);
+       }},
+      {"user record whose display name does not end in its field",
+       [](PipeClient& c) {
+         Bytes m = Message(WG_API_SET_DISPLAY_NAME, kUserMsgSize);
+         std::fill_n(m.begin() + DisplayNameAt(kUserMsgUser), WG_DISPLAY_NAME_LENGTH, 'x');
+         c.send(m);
+       }},
+      {"previous user of a walk not ending in its field",
+       [](PipeClient& c) {
+         Bytes m = Message(WG_API_GET_NEXT_USER, kNextUserMsgSize);
+         std::fill_n(m.begin() + UserIdAt(kNextUserMsgUser), WG_USER_ID_LENGTH, 'x');
+         c.send(m);
+       }},
+      {"user info request shorter than its type",
+       [](PipeClient& c) { c.send(Message(WG_API_GET_USER_INFO, kUserInfoMsgSize - 1)); }},
+      {"service request shorter than its type",
+       [](PipeClient& c) { c.send(Message(WG_API_SERVICE_REQUEST, kServiceMsgSize - 1)); }},
   };
   for (const MalformedCase& c : cases) {
     SCOPED_TRACE(c.what);

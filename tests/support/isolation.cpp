@@ -15,6 +15,7 @@ void IsolatedTest::SetUp() {
   setenv("WHORLGATE_OBJECT_DIR", (scratch_ + "/objects").c_str(), 1);
   setenv("WHORLGATE_MACHINE_REGISTRY", (scratch_ + "/machine.reg").c_str(), 1);
   setenv("WHORLGATE_USER_REGISTRY", (scratch_ + "/user.reg").c_str(), 1);
+  setenv("WHORLGATE_SERVER_STORE", (scratch_ + "/users.db").c_str(), 1);
 }
 
 namespace {

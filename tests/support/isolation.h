@@ -11,7 +11,7 @@ class IsolatedTest : public ::testing::Test {
   void SetUp() override;
   void TearDown() override;
 
-  // The per-test scratch directory (objects/, machine.reg and user.reg live in it).
+  // The per-test scratch directory (objects/, machine.reg, user.reg and users.db live in it).
   const std::string& scratch() const { return scratch_; }
   std::string objectFile(const std::string& name) const;
 
