@@ -7,26 +7,11 @@
 #include "connect/api_messages.h"
 #include "local/template_record.h"
 #include "tests/rpc/reply_builder.h"
+#include "tests/rpc/request_fields.h"
 #include "tests/rpc/rpc_fixture.h"
 #include "whorlgate.h"
 
 namespace {
-
-WGUserRecord User(const char* id, const char* name = "") {
-  WGUserRecord user{};
-  user.uiRecordSize = sizeof user;
-  strncpy(user.szUserID, id, sizeof user.szUserID - 1);
-  strncpy(user.szDisplayName, name, sizeof user.szDisplayName - 1);
-  return user;
-}
-
-// A sealed reference template record as the server would make it.
-std::vector<uint8_t> SealedRecord() {
-  std::vector<uint8_t> record(WG_REFERENCE_TEMPLATE_SIZE, 0x3C);
-  StoreI16(record.data(), WG_REFERENCE_TEMPLATE_TYPE);
-  EXPECT_TRUE(WGEncryptIOTemplateRecForExport(record.data()));
-  return record;
-}
 
 std::string Reply(uint16_t type, uint32_t size, int16_t result, uint32_t resultOffset) {
   return ReplyBuilder(size).i16(resultOffset, result).reply(type);
@@ -63,67 +48,55 @@ class BasicCallsTest : public RpcTest {
 
 TEST_F(BasicCallsTest, RequestLayouts) {
   startAndAttach(okEverywhere());
-  const WGUserRecord alice = User("alice", "Alice A.");
+  const WGUserRecord alice = TestUser("alice", "Alice A.");
   const WGCaptureOptions options{0x0102, 0x0304, 0x05060708};
   uint8_t templateBuffer[3000];
   int16_t templateSize = 0;
-  auto record = SealedRecord();
+  auto record = SealedTestRecord();
   WGServiceBlock block;
   for (int i = 0; i < WG_SERVICE_BLOCK_SIZE; ++i) block.aucBlock[i] = static_cast<uint8_t>(i);
-  WGUserRecord next = User("bob");
+  WGUserRecord next = TestUser("bob");
   uint32_t word = 0;
   WGUserInfo info;
   const uint8_t appData[] = {3, 0, 'x', 'y', 'z'};
 
-  struct Field {
-    uint32_t offset;
-    std::vector<uint8_t> bytes;
-  };
-  auto bytesOf = [](const void* p, size_t n) {
-    auto* b = static_cast<const uint8_t*>(p);
-    return std::vector<uint8_t>(b, b + n);
-  };
-  auto le16 = [](uint16_t v) { return std::vector<uint8_t>{uint8_t(v), uint8_t(v >> 8)}; };
-  auto le32 = [](uint32_t v) {
-    return std::vector<uint8_t>{uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)};
-  };
   struct Case {
     const char* call;
     std::function<void()> invoke;
     uint16_t type;
     uint32_t size;
-    std::vector<Field> fields;
+    std::vector<RequestField> fields;
   } cases[] = {
       {"WhorlgateEnroll", [&] { WhorlgateEnroll(&alice, 3, templateBuffer, 2500, &templateSize, &options); },
        WG_API_ENROLL, 127,
-       {{10, bytesOf(&alice, 100)}, {110, le16(3)}, {112, bytesOf(&options, 8)}, {122, le16(2500)}}},
+       {{10, BytesOf(&alice, 100)}, {110, Le16(3)}, {112, BytesOf(&options, 8)}, {122, Le16(2500)}}},
       {"WhorlgateEnroll without options", [&] { WhorlgateEnroll(&alice, 99, templateBuffer, 2500, &templateSize, nullptr); },
-       WG_API_ENROLL, 127, {{110, le16(99)}, {112, le32(0)}}},
+       WG_API_ENROLL, 127, {{110, Le16(99)}, {112, Le32(0)}}},
       {"WhorlgateValidateID", [&] { WhorlgateValidateID(&alice, &options); }, WG_API_VALIDATE_ID, 120,
-       {{10, bytesOf(&alice, 100)}, {110, bytesOf(&options, 8)}}},
+       {{10, BytesOf(&alice, 100)}, {110, BytesOf(&options, 8)}}},
       {"WhorlgateValidateFingers", [&] { WhorlgateValidateFingers(record.data(), &options); },
        WG_API_VALIDATE_FINGERS, 20 + WG_REFERENCE_TEMPLATE_SIZE,
-       {{10, bytesOf(&options, 8)}, {20, record}}},
-      {"WhorlgateIdentify", [&] { WGUserRecord out = User(""); WhorlgateIdentify(&out, &options); },
-       WG_API_IDENTIFY, 120, {{10, bytesOf(&options, 8)}}},
-      {"WhorlgateDeleteUser", [&] { WhorlgateDeleteUser(&alice); }, WG_API_DELETE_USER, 112, {{10, bytesOf(&alice, 100)}}},
-      {"WhorlgateInit", [&] { WhorlgateInit(nullptr); }, WG_API_INIT, 21, {{10, le32(1)}, {18, le16(0)}}},
+       {{10, BytesOf(&options, 8)}, {20, record}}},
+      {"WhorlgateIdentify", [&] { WGUserRecord out = TestUser(""); WhorlgateIdentify(&out, &options); },
+       WG_API_IDENTIFY, 120, {{10, BytesOf(&options, 8)}}},
+      {"WhorlgateDeleteUser", [&] { WhorlgateDeleteUser(&alice); }, WG_API_DELETE_USER, 112, {{10, BytesOf(&alice, 100)}}},
+      {"WhorlgateInit", [&] { WhorlgateInit(nullptr); }, WG_API_INIT, 21, {{10, Le32(1)}, {18, Le16(0)}}},
       {"WhorlgateInit with data", [&] { WhorlgateInit(appData); }, WG_API_INIT, 23,
-       {{10, le32(1)}, {18, le16(3)}, {20, {'x', 'y', 'z'}}}},
-      {"WhorlgateClose", [&] { WhorlgateClose(0xABCD); }, WG_API_CLOSE, 16, {{10, le32(0xABCD)}}},
-      {"WGServiceRequest", [&] { WGServiceRequest(&block); }, WG_API_SERVICE_REQUEST, 172, {{10, bytesOf(&block, 160)}}},
+       {{10, Le32(1)}, {18, Le16(3)}, {20, {'x', 'y', 'z'}}}},
+      {"WhorlgateClose", [&] { WhorlgateClose(0xABCD); }, WG_API_CLOSE, 16, {{10, Le32(0xABCD)}}},
+      {"WGServiceRequest", [&] { WGServiceRequest(&block); }, WG_API_SERVICE_REQUEST, 172, {{10, BytesOf(&block, 160)}}},
       {"WhorlgateGetNextUser", [&] { WhorlgateGetNextUser(77, &next); }, WG_API_GET_NEXT_USER, 116,
-       {{10, le32(77)}, {14, bytesOf(&next, 100)}}},
+       {{10, Le32(77)}, {14, BytesOf(&next, 100)}}},
       {"WhorlgateGetLeds", [&] { WhorlgateGetLeds(&word); }, WG_API_GET_LEDS, 16, {}},
-      {"WhorlgateSetLeds", [&] { WhorlgateSetLeds(0x11223344); }, WG_API_SET_LEDS, 16, {{10, le32(0x11223344)}}},
+      {"WhorlgateSetLeds", [&] { WhorlgateSetLeds(0x11223344); }, WG_API_SET_LEDS, 16, {{10, Le32(0x11223344)}}},
       {"WhorlgateGetVersion", [&] { WhorlgateGetVersion(nullptr, nullptr, nullptr); }, WG_API_GET_VERSION, 100, {}},
       {"WhorlgateGetNumberUsers", [&] { WhorlgateGetNumberUsers(&word); }, WG_API_GET_NUMBER_USERS, 16, {}},
       {"WhorlgateGetUserInfo", [&] { WhorlgateGetUserInfo(&alice, &info); }, WG_API_GET_USER_INFO, 231,
-       {{10, bytesOf(&alice, 100)}}},
+       {{10, BytesOf(&alice, 100)}}},
       {"WhorlgateDeleteFinger", [&] { WhorlgateDeleteFinger(&alice, -4); }, WG_API_DELETE_FINGER, 114,
-       {{10, bytesOf(&alice, 100)}, {110, le16(0xFFFC)}}},
+       {{10, BytesOf(&alice, 100)}, {110, Le16(0xFFFC)}}},
       {"WhorlgateSetDisplayName", [&] { WhorlgateSetDisplayName(&alice); }, WG_API_SET_DISPLAY_NAME, 112,
-       {{10, bytesOf(&alice, 100)}}},
+       {{10, BytesOf(&alice, 100)}}},
       {"WhorlgateDeleteAllEnrolledUsers", [] { WhorlgateDeleteAllEnrolledUsers(); },
        WG_API_DELETE_ALL_ENROLLED_USERS, 12, {}},
   };
@@ -131,15 +104,7 @@ TEST_F(BasicCallsTest, RequestLayouts) {
     SCOPED_TRACE(c.call);
     c.invoke();
     EXPECT_EQ(takeError(), 0);
-    auto request = lastRequest(c.type);
-    ASSERT_EQ(request.size(), c.size);
-    EXPECT_EQ(LoadU32(&request[0]), c.size);
-    EXPECT_EQ(LoadU32(&request[4]), static_cast<uint32_t>(getpid()));
-    EXPECT_EQ(LoadU16(&request[8]), c.type);
-    for (const Field& f : c.fields) {
-      EXPECT_EQ(std::vector<uint8_t>(request.begin() + f.offset, request.begin() + f.offset + f.bytes.size()), f.bytes)
-          << "at offset " << f.offset;
-    }
+    ExpectRequest(lastRequest(c.type), c.type, c.size, c.fields);
   }
 }
 
@@ -165,7 +130,7 @@ TEST_F(BasicCallsTest, EnrollCopiesTheTemplateOnlyWhenItFits) {
                   "--reply", ReplyBuilder(kEnrollMsgTemplate).i16(kEnrollMsgResult, WG_USER_ALREADY_ENROLLED).reply(WG_API_ENROLL),
                   "--reply", ReplyBuilder(kEnrollMsgTemplate + 8).i16(kEnrollMsgTemplateSize, 8).reply(WG_API_ENROLL),
                   "--reply", ReplyBuilder(kEnrollMsgTemplate + 2).i16(kEnrollMsgTemplateSize, 8).reply(WG_API_ENROLL)});
-  WGUserRecord user = User("carol");
+  WGUserRecord user = TestUser("carol");
   uint8_t buffer[16];
   memset(buffer, 0xEE, sizeof buffer);
   int16_t size = -1;
@@ -190,7 +155,7 @@ TEST_F(BasicCallsTest, EnrollCopiesTheTemplateOnlyWhenItFits) {
 
 TEST_F(BasicCallsTest, CorruptTemplateRecordSendsNothing) {
   startAndAttach(okEverywhere());
-  auto record = SealedRecord();
+  auto record = SealedTestRecord();
   record[100] ^= 0x01;
   auto before = record;
   EXPECT_EQ(WhorlgateValidateFingers(record.data(), nullptr), WG_FUNCTION_FAILED);
@@ -242,14 +207,14 @@ TEST_F(BasicCallsTest, ResultDetailsWithoutAServer) {
 }
 
 TEST_F(BasicCallsTest, EnumerationEndsOnAnEmptyUserId) {
-  WGUserRecord first = User("alice", "Alice"), second = User("bob", "Bob"), none = User("");
+  WGUserRecord first = TestUser("alice", "Alice"), second = TestUser("bob", "Bob"), none = TestUser("");
   auto next = [](const WGUserRecord& user) {
     return ReplyBuilder(kNextUserMsgSize).bytes(kNextUserMsgUser, &user, sizeof user).reply(WG_API_GET_NEXT_USER);
   };
   startAndAttach({"--reply", next(first), "--reply", next(second), "--reply", next(none),
                   "--reply", "19:18:0:0000"});
   std::vector<std::string> seen;
-  WGUserRecord cursor = User("");
+  WGUserRecord cursor = TestUser("");
   while (WhorlgateGetNextUser(5, &cursor) == WG_OK && cursor.szUserID[0]) seen.emplace_back(cursor.szUserID);
   EXPECT_EQ(seen, (std::vector<std::string>{"alice", "bob"}));
   auto requests = server_->requestsOfType(WG_API_GET_NEXT_USER);
@@ -258,7 +223,7 @@ TEST_F(BasicCallsTest, EnumerationEndsOnAnEmptyUserId) {
       << "each request names the previous user";
 
   // No answer also ends the loop.
-  cursor = User("bob", "Bob");
+  cursor = TestUser("bob", "Bob");
   EXPECT_EQ(WhorlgateGetNextUser(5, &cursor), WG_FUNCTION_FAILED);
   EXPECT_STREQ(cursor.szUserID, "");
   EXPECT_STREQ(cursor.szDisplayName, "");
@@ -285,7 +250,7 @@ std::string ListPiece(uint32_t total, const std::vector<WGUserRecord>& users, si
 }
 
 TEST_F(BasicCallsTest, UserListArrivesInPieces) {
-  std::vector<WGUserRecord> users = {User("u1"), User("u2"), User("u3")};
+  std::vector<WGUserRecord> users = {TestUser("u1"), TestUser("u2"), TestUser("u3")};
   uint32_t total = 8 + 3 * 100;
   startAndAttach({"--reply", ListPiece(total, users, 0, 1, 2, WG_OK, 0xA1),
                   "--reply", ListPiece(total, users, 1, 1, 1, WG_OK, 0xA2),
@@ -307,7 +272,7 @@ TEST_F(BasicCallsTest, UserListArrivesInPieces) {
 }
 
 TEST_F(BasicCallsTest, BrokenUserListLeavesNothingBehind) {
-  std::vector<WGUserRecord> users = {User("u1"), User("u2"), User("u3")};
+  std::vector<WGUserRecord> users = {TestUser("u1"), TestUser("u2"), TestUser("u3")};
   uint32_t total = 8 + 3 * 100;
   struct Case {
     const char* what;
@@ -355,7 +320,7 @@ TEST_F(BasicCallsTest, OutputsOfTheSmallCalls) {
   EXPECT_STREQ(first, "FW 2.1");
   EXPECT_STREQ(second, "Stand-in sensor");
   WGUserInfo got;
-  WGUserRecord user = User("dave");
+  WGUserRecord user = TestUser("dave");
   EXPECT_EQ(WhorlgateGetUserInfo(&user, &got), WG_OK);
   EXPECT_EQ(memcmp(&got, &info, sizeof info), 0);
   EXPECT_EQ(WhorlgateInit(nullptr), 0xC0DEu);
@@ -365,10 +330,10 @@ TEST_F(BasicCallsTest, OutputsOfTheSmallCalls) {
 }
 
 TEST_F(BasicCallsTest, IdentifyCopiesTheUserWhateverTheResult) {
-  WGUserRecord found = User("erin", "Erin");
+  WGUserRecord found = TestUser("erin", "Erin");
   startAndAttach({"--reply", ReplyBuilder(kIdentifyMsgSize).bytes(kIdentifyMsgUser, &found, sizeof found)
                                  .i16(kIdentifyMsgResult, WG_NO_MATCH).reply(WG_API_IDENTIFY)});
-  WGUserRecord out = User("");
+  WGUserRecord out = TestUser("");
   EXPECT_EQ(WhorlgateIdentify(&out, nullptr), WG_NO_MATCH);
   EXPECT_STREQ(out.szUserID, "erin");
   EXPECT_EQ(WhorlgateIdentify(nullptr, nullptr), WG_FUNCTION_FAILED);

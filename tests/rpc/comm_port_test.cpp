@@ -4,13 +4,13 @@
 #include <functional>
 
 #include "api/comm_port_messages.h"
+#include "tests/rpc/request_fields.h"
 #include "tests/rpc/rpc_fixture.h"
 #include "tests/rpc/service_script.h"
 #include "whorlgate.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
 
 std::string CommReply(uint16_t type, int16_t result, const Bytes& data = {}, uint16_t count = 0) {
   ReplyBuilder reply(kCommMsgFixedSize + static_cast<uint32_t>(data.size()));
@@ -26,33 +26,27 @@ TEST_F(CommPortTest, RequestLayouts) {
                   "--reply", CommReply(WG_API_READ_COMM_PORT, WG_OK),
                   "--reply", CommReply(WG_API_WRITE_COMM_PORT, WG_OK),
                   "--reply", CommReply(WG_API_RELEASE_COMM_PORT, WG_OK)});
-  auto le16 = [](uint16_t v) { return Bytes{uint8_t(v), uint8_t(v >> 8)}; };
-  auto le32 = [](uint32_t v) { return Bytes{uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)}; };
   const uint8_t config[] = {'c', 'f', 'g'};
   uint8_t buffer[] = {'w', 'x', 'y', 'z'};
   uint16_t count = 0;
   const uint8_t hello[] = {'h', 'e', 'l', 'l', 'o'};
-  struct Field {
-    uint32_t offset;
-    Bytes bytes;
-  };
   struct Case {
     const char* call;
     std::function<WGResult()> invoke;
     uint16_t type;
     uint32_t size;
-    std::vector<Field> fields;
+    std::vector<RequestField> fields;
   } cases[] = {
       {"WGGetCommPort", [&] { return WGGetCommPort(config, 3); }, WG_API_GET_COMM_PORT, 24,
-       {{12, le16(0)}, {14, le32(0)}, {18, le16(3)}, {20, {'c', 'f', 'g'}}}},
+       {{12, Le16(0)}, {14, Le32(0)}, {18, Le16(3)}, {20, {'c', 'f', 'g'}}}},
       {"WGReadCommPort", [&] { return WGReadCommPort(buffer, 4, &count, 0xCAFEF00D); }, WG_API_READ_COMM_PORT, 25,
-       {{12, le16(0)}, {14, le32(0xCAFEF00D)}, {18, le16(4)}, {20, {'w', 'x', 'y', 'z'}}}},
+       {{12, Le16(0)}, {14, Le32(0xCAFEF00D)}, {18, Le16(4)}, {20, {'w', 'x', 'y', 'z'}}}},
       {"WGWriteCommPort", [&] { return WGWriteCommPort(hello, 5); }, WG_API_WRITE_COMM_PORT, 26,
-       {{12, le16(0)}, {14, le32(0)}, {18, le16(5)}, {20, {'h', 'e', 'l', 'l', 'o'}}}},
+       {{12, Le16(0)}, {14, Le32(0)}, {18, Le16(5)}, {20, {'h', 'e', 'l', 'l', 'o'}}}},
       {"WGWriteCommPort, nothing to write", [&] { return WGWriteCommPort(nullptr, 0); }, WG_API_WRITE_COMM_PORT, 21,
-       {{12, le16(0)}, {14, le32(0)}, {18, le16(0)}}},
+       {{12, Le16(0)}, {14, Le32(0)}, {18, Le16(0)}}},
       {"WGReleaseCommPort", [&] { return WGReleaseCommPort(config, 1); }, WG_API_RELEASE_COMM_PORT, 22,
-       {{12, le16(0)}, {14, le32(0)}, {18, le16(1)}, {20, {'c'}}}},
+       {{12, Le16(0)}, {14, Le32(0)}, {18, Le16(1)}, {20, {'c'}}}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.call);
@@ -60,15 +54,7 @@ TEST_F(CommPortTest, RequestLayouts) {
     EXPECT_EQ(takeError(), 0);
     auto found = server_->requestsOfType(c.type);
     ASSERT_FALSE(found.empty());
-    const Bytes& request = found.back().bytes;
-    ASSERT_EQ(request.size(), c.size);
-    EXPECT_EQ(LoadU32(&request[0]), c.size);
-    EXPECT_EQ(LoadU32(&request[4]), static_cast<uint32_t>(getpid()));
-    EXPECT_EQ(LoadU16(&request[8]), c.type);
-    for (const Field& f : c.fields) {
-      EXPECT_EQ(Bytes(request.begin() + f.offset, request.begin() + f.offset + f.bytes.size()), f.bytes)
-          << "at offset " << f.offset;
-    }
+    ExpectRequest(found.back().bytes, c.type, c.size, c.fields);
   }
   EXPECT_TRUE(contains(traceTexts(), "WGReleaseCommPort: retval ="));
 }

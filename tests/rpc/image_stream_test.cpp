@@ -7,12 +7,12 @@
 #include "connect/api_messages.h"
 #include "local/image_ops.h"
 #include "tests/rpc/reply_builder.h"
+#include "tests/rpc/request_fields.h"
 #include "tests/rpc/rpc_fixture.h"
 #include "whorlgate.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
 
 // A raw image whose enlargements differ visibly whether it is inverted before or after: the
 // brightening of the upsamplers saturates the light end only.
@@ -54,29 +54,23 @@ TEST_F(ImageStreamTest, RequestLayouts) {
                   "--reply", ReplyBuilder(kCloseStreamMsgSize).reply(WG_API_CLOSE_STREAM),
                   "--reply", NoImageReply(),
                   "--reply", StateReply(WG_OK, 0)});
-  auto le16 = [](uint16_t v) { return Bytes{uint8_t(v), uint8_t(v >> 8)}; };
-  auto le32 = [](uint32_t v) { return Bytes{uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)}; };
-  struct Field {
-    uint32_t offset;
-    Bytes bytes;
-  };
   struct Case {
     const char* call;
     std::function<void()> invoke;
     uint16_t type;
     uint32_t size;
-    std::vector<Field> fields;
+    std::vector<RequestField> fields;
   } cases[] = {
       {"WhorlgateOpenStream", [] { WhorlgateOpenStream(0x01020304, 0xA0B0C0D0); }, WG_API_OPEN_STREAM, 20,
-       {{10, le32(0x01020304)}, {14, le32(0xA0B0C0D0)}}},
+       {{10, Le32(0x01020304)}, {14, Le32(0xA0B0C0D0)}}},
       {"WhorlgateCloseStream", [] { WhorlgateCloseStream(0x0A0B0C0D); }, WG_API_CLOSE_STREAM, 16,
-       {{10, le32(0x0A0B0C0D)}}},
+       {{10, Le32(0x0A0B0C0D)}}},
       {"WhorlgateGetCurrentImage", [] { WhorlgateGetCurrentImage(0x11223344, WG_STREAM_FORMAT_200, 1); },
-       WG_API_GET_CURRENT_IMAGE, 19, {{10, le32(0x11223344)}}},
+       WG_API_GET_CURRENT_IMAGE, 19, {{10, Le32(0x11223344)}}},
       {"WhorlgateGetImageState", [] { WGImageState s{4, 0}; WhorlgateGetImageState(0x55667788, &s); },
-       WG_API_GET_IMAGE_STATE, 20, {{10, le32(0x55667788)}, {14, le16(4)}}},
+       WG_API_GET_IMAGE_STATE, 20, {{10, Le32(0x55667788)}, {14, Le16(4)}}},
       {"WhorlgateGetImageState without a context", [] { WGImageState s{-2, 0}; WhorlgateGetImageState(0, &s); },
-       WG_API_GET_IMAGE_STATE, 20, {{10, le32(0)}, {14, le16(0xFFFE)}}},
+       WG_API_GET_IMAGE_STATE, 20, {{10, Le32(0)}, {14, Le16(0xFFFE)}}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.call);
@@ -84,15 +78,7 @@ TEST_F(ImageStreamTest, RequestLayouts) {
     EXPECT_EQ(takeError(), 0);
     auto found = server_->requestsOfType(c.type);
     ASSERT_FALSE(found.empty());
-    const Bytes& request = found.back().bytes;
-    ASSERT_EQ(request.size(), c.size);
-    EXPECT_EQ(LoadU32(&request[0]), c.size);
-    EXPECT_EQ(LoadU32(&request[4]), static_cast<uint32_t>(getpid()));
-    EXPECT_EQ(LoadU16(&request[8]), c.type);
-    for (const Field& f : c.fields) {
-      EXPECT_EQ(Bytes(request.begin() + f.offset, request.begin() + f.offset + f.bytes.size()), f.bytes)
-          << "at offset " << f.offset;
-    }
+    ExpectRequest(found.back().bytes, c.type, c.size, c.fields);
   }
 }
 

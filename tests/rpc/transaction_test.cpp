@@ -10,39 +10,11 @@
 #include "local/template_record.h"
 #include "platform/time.h"
 #include "tests/rpc/reply_builder.h"
+#include "tests/rpc/request_fields.h"
 #include "tests/rpc/rpc_fixture.h"
 #include "whorlgate.h"
 
 namespace {
-
-WGUserRecord User(const char* id, const char* name = "") {
-  WGUserRecord user{};
-  user.uiRecordSize = sizeof user;
-  strncpy(user.szUserID, id, sizeof user.szUserID - 1);
-  strncpy(user.szDisplayName, name, sizeof user.szDisplayName - 1);
-  return user;
-}
-
-// A sealed reference template record of `type` (23 or 22) whose body is `fill`.
-std::vector<uint8_t> SealedRecord(int16_t type, uint8_t fill) {
-  std::vector<uint8_t> record(type == WG_REFERENCE_TEMPLATE_TYPE ? WG_REFERENCE_TEMPLATE_SIZE
-                                                                 : WG_SMALL_REFERENCE_TEMPLATE_SIZE,
-                              fill);
-  StoreI16(record.data(), type);
-  EXPECT_TRUE(WGEncryptIOTemplateRecForExport(record.data()));
-  return record;
-}
-
-std::vector<uint8_t> BytesOf(const void* p, size_t n) {
-  auto* b = static_cast<const uint8_t*>(p);
-  return std::vector<uint8_t>(b, b + n);
-}
-std::vector<uint8_t> Le16(uint16_t v) {
-  return {uint8_t(v), uint8_t(v >> 8)};
-}
-std::vector<uint8_t> Le32(uint32_t v) {
-  return {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)};
-}
 
 WGServerMatchDetails Details(uint8_t first) {
   WGServerMatchDetails details;
@@ -152,36 +124,32 @@ class TransactionTest : public RpcTest {
 };
 
 TEST_F(TransactionTest, RequestLayouts) {
-  WGUserRecord nobody = User("");
+  WGUserRecord nobody = TestUser("");
   startAndAttach(Script(
       {BeginEnrollReply(0), BeginValidateIdReply(), BeginIdentifyReply(), BeginVerifyReply(),
        EndEnrollReply(nobody, {}, 0), EndValidateIdReply(WG_MATCH, Details(0)),
        EndIdentifyReply(WG_MATCH, nobody, Details(0)), EndVerifyReply(WG_MATCH, 0, Details(0))}));
-  const WGUserRecord alice = User("alice", "Alice A.");
+  const WGUserRecord alice = TestUser("alice", "Alice A.");
   const WGCaptureOptions options{0x0102, 0x0304, 0x05060708};
-  auto first = SealedRecord(WG_REFERENCE_TEMPLATE_TYPE, 0x11);
-  auto second = SealedRecord(WG_SMALL_REFERENCE_TEMPLATE_TYPE, 0x22);
-  auto third = SealedRecord(WG_REFERENCE_TEMPLATE_TYPE, 0x33);
+  auto first = SealedTestRecord(WG_REFERENCE_TEMPLATE_TYPE, 0x11);
+  auto second = SealedTestRecord(WG_SMALL_REFERENCE_TEMPLATE_TYPE, 0x22);
+  auto third = SealedTestRecord(WG_REFERENCE_TEMPLATE_TYPE, 0x33);
   const uint8_t* records[] = {first.data(), second.data(), third.data()};
   uint8_t templateBuffer[16];
   int16_t size = 0;
-  WGUserRecord out = User("");
+  WGUserRecord out = TestUser("");
   // Each Begin is undone by an abort, so that the next one may start.
   auto begun = [](uint32_t id) {
     EXPECT_NE(id, 0u);
     WGAbortTransaction(id);
   };
 
-  struct Field {
-    uint32_t offset;
-    std::vector<uint8_t> bytes;
-  };
   struct Case {
     const char* call;
     std::function<void()> invoke;
     uint16_t type;
     uint32_t size;
-    std::vector<Field> fields;
+    std::vector<RequestField> fields;
   } cases[] = {
       {"WGBeginEnroll",
        [&] { begun(WGBeginEnroll(nullptr, 0, &options, &alice, 7, &size)); },
@@ -257,17 +225,7 @@ TEST_F(TransactionTest, RequestLayouts) {
     c.invoke();
     EXPECT_EQ(takeError(), 0);
     EXPECT_EQ(CurrentTransactionId(), 0u);
-    auto request = lastRequest(c.type);
-    ASSERT_EQ(request.size(), c.size);
-    EXPECT_EQ(LoadU32(&request[0]), c.size);
-    EXPECT_EQ(LoadU32(&request[4]), static_cast<uint32_t>(getpid()));
-    EXPECT_EQ(LoadU16(&request[8]), c.type);
-    for (const Field& f : c.fields) {
-      EXPECT_EQ(std::vector<uint8_t>(request.begin() + f.offset,
-                                     request.begin() + f.offset + f.bytes.size()),
-                f.bytes)
-          << "at offset " << f.offset;
-    }
+    ExpectRequest(lastRequest(c.type), c.type, c.size, c.fields);
   }
 }
 
@@ -287,7 +245,7 @@ TEST_F(TransactionTest, IdsCountOnlyTheTransactionsThatStarted) {
   EXPECT_TRUE(contains(traceTexts(), "WGBeginEnroll: transaction id =  0x1"));
   WGAbortTransaction(1);
 
-  WGUserRecord user = User("bob");
+  WGUserRecord user = TestUser("bob");
   EXPECT_EQ(WGBeginValidateID(nullptr, 0, &user, nullptr), 0u)
       << "a reply of another type is no reply";
   EXPECT_EQ(takeError(), WGERR_SERVER_NOT_RESPONDING);
@@ -297,19 +255,19 @@ TEST_F(TransactionTest, IdsCountOnlyTheTransactionsThatStarted) {
 
   EXPECT_EQ(WGBeginIdentify(nullptr, 0, nullptr), 3u);
   WGAbortTransaction(3);
-  auto record = SealedRecord(WG_SMALL_REFERENCE_TEMPLATE_TYPE, 0x44);
+  auto record = SealedTestRecord(WG_SMALL_REFERENCE_TEMPLATE_TYPE, 0x44);
   const uint8_t* records[] = {record.data()};
   EXPECT_EQ(WGBeginVerify(nullptr, 0, records, 1, nullptr), 4u);
 }
 
 TEST_F(TransactionTest, SecondBeginLeavesTheFirstRunning) {
-  WGUserRecord nobody = User("");
+  WGUserRecord nobody = TestUser("");
   startAndAttach(Script({BeginIdentifyReply(), EndIdentifyReply(WG_NO_MATCH, nobody, Details(0))}));
   uint32_t id = WGBeginIdentify(nullptr, 0, nullptr);
   ASSERT_EQ(id, 1u);
-  auto record = SealedRecord(WG_REFERENCE_TEMPLATE_TYPE, 0x55);
+  auto record = SealedTestRecord(WG_REFERENCE_TEMPLATE_TYPE, 0x55);
   const uint8_t* records[] = {record.data()};
-  WGUserRecord user = User("carol");
+  WGUserRecord user = TestUser("carol");
   struct Case {
     const char* name;
     std::function<uint32_t()> begin;
@@ -398,7 +356,7 @@ TEST_F(TransactionTest, TimeoutEventEndsAPolledTransaction) {
 }
 
 TEST_F(TransactionTest, EndEnrollWithoutBufferKeepsTheTransaction) {
-  WGUserRecord enrolled = User("dave", "Dave D.");
+  WGUserRecord enrolled = TestUser("dave", "Dave D.");
   std::vector<uint8_t> tmpl = {1, 2, 3, 4, 5, 6, 7, 8};
   startAndAttach(Script({BeginEnrollReply(8), EndEnrollReply(enrolled, tmpl, 8)}));
   uint32_t id = WGBeginEnroll(nullptr, 0, nullptr, &enrolled, 2, nullptr);
@@ -416,7 +374,7 @@ TEST_F(TransactionTest, EndEnrollWithoutBufferKeepsTheTransaction) {
   EXPECT_EQ(CurrentTransactionId(), id);
   EXPECT_TRUE(server_->requestsOfType(WG_API_END_ENROLL).empty());
 
-  WGUserRecord out = User("");
+  WGUserRecord out = TestUser("");
   EXPECT_EQ(WGEndEnroll(id, buffer, &size, &out), WG_OK);
   EXPECT_EQ(size, 8);
   EXPECT_EQ(std::vector<uint8_t>(buffer, buffer + 8), tmpl);
@@ -427,16 +385,16 @@ TEST_F(TransactionTest, EndEnrollWithoutBufferKeepsTheTransaction) {
 }
 
 TEST_F(TransactionTest, MatchOutputsFollowTheResult) {
-  WGUserRecord mallory = User("mallory"), erin = User("erin");
+  WGUserRecord mallory = TestUser("mallory"), erin = TestUser("erin");
   startAndAttach(Script({BeginValidateIdReply(), BeginIdentifyReply(), BeginVerifyReply(),
                          EndValidateIdReply(WG_NO_MATCH, Details(0x50)),
                          EndIdentifyReply(WG_NO_MATCH, mallory, Details(0x10)),
                          EndIdentifyReply(WG_MATCH, erin, Details(0x20)),
                          EndVerifyReply(WG_NO_MATCH, 77, Details(0x30)),
                          EndVerifyReply(WG_MATCH, 55, Details(0x40))}));
-  auto record = SealedRecord(WG_REFERENCE_TEMPLATE_TYPE, 0x66);
+  auto record = SealedTestRecord(WG_REFERENCE_TEMPLATE_TYPE, 0x66);
   const uint8_t* records[] = {record.data()};
-  WGUserRecord claimed = User("frank");
+  WGUserRecord claimed = TestUser("frank");
   struct Case {
     const char* what;
     std::function<WGResult(WGUserRecord*, int16_t*, WGServerMatchDetails*)> run;
@@ -473,7 +431,7 @@ TEST_F(TransactionTest, MatchOutputsFollowTheResult) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    WGUserRecord user = User("before");
+    WGUserRecord user = TestUser("before");
     int16_t matchValue = -1;
     WGServerMatchDetails details = Details(0xF0);
     EXPECT_EQ(c.run(&user, &matchValue, &details), c.result);
@@ -491,7 +449,7 @@ TEST_F(TransactionTest, CapturingBasicCallAbortsTheTransaction) {
                              .i16(kValidateIdMsgResult, WG_MATCH)
                              .reply(WG_API_VALIDATE_ID),
                          ReplyBuilder(kEnrollMsgTemplate).reply(WG_API_ENROLL)}));
-  WGUserRecord user = User("gina");
+  WGUserRecord user = TestUser("gina");
   uint8_t buffer[16];
   int16_t size = 0;
   struct Case {
@@ -526,7 +484,7 @@ TEST_F(TransactionTest, CallbackModeDeliversTheEvents) {
   startAndAttach(Script({BeginValidateIdReply(), EndValidateIdReply(WG_MATCH, Details(0))},
                         {"--event-after", "39:5:3:200", "--event-after", "39:12:3:400",
                          "--event-after", "39:8:0:600"}));
-  WGUserRecord user = User("hank");
+  WGUserRecord user = TestUser("hank");
   uint32_t id = WGBeginValidateID(Record, 0xC0FFEE, &user, nullptr);
   ASSERT_EQ(id, 1u);
   auto completed = [] {
@@ -562,7 +520,7 @@ TEST_F(TransactionTest, CallbackModeDeliversTheEvents) {
 }
 
 TEST_F(TransactionTest, EndEnrollRefusesATemplateLargerThanAnnounced) {
-  WGUserRecord enrolled = User("ivan");
+  WGUserRecord enrolled = TestUser("ivan");
   std::vector<uint8_t> sixteen(16, 0xAB);
   struct Case {
     const char* what;
@@ -582,7 +540,7 @@ TEST_F(TransactionTest, EndEnrollRefusesATemplateLargerThanAnnounced) {
     uint8_t buffer[8 + 8];
     memset(buffer, 0xEE, sizeof buffer);
     int16_t size = -7;
-    WGUserRecord out = User("before");
+    WGUserRecord out = TestUser("before");
     EXPECT_EQ(WGEndEnroll(id, buffer, &size, &out), WG_FUNCTION_FAILED);
     EXPECT_EQ(takeError(), WGERR_CLIENT_SERVER_COMM_ERROR);
     EXPECT_TRUE(
@@ -596,14 +554,14 @@ TEST_F(TransactionTest, EndEnrollRefusesATemplateLargerThanAnnounced) {
 }
 
 TEST_F(TransactionTest, RefusedBeginsSendNothing) {
-  auto good = SealedRecord(WG_REFERENCE_TEMPLATE_TYPE, 0x77);
-  auto corrupt = SealedRecord(WG_SMALL_REFERENCE_TEMPLATE_TYPE, 0x78);
+  auto good = SealedTestRecord(WG_REFERENCE_TEMPLATE_TYPE, 0x77);
+  auto corrupt = SealedTestRecord(WG_SMALL_REFERENCE_TEMPLATE_TYPE, 0x78);
   corrupt[200] ^= 0x01;
   const auto corruptBefore = corrupt;
   const uint8_t* withCorrupt[] = {good.data(), corrupt.data(), good.data()};
   const uint8_t* withNull[] = {good.data(), nullptr};
   // 27 large and 3 small records need 65546 bytes: 10 once wrapped to 16 bits.
-  auto small = SealedRecord(WG_SMALL_REFERENCE_TEMPLATE_TYPE, 0x79);
+  auto small = SealedTestRecord(WG_SMALL_REFERENCE_TEMPLATE_TYPE, 0x79);
   std::vector<const uint8_t*> tooMany(27, good.data());
   tooMany.insert(tooMany.end(), 3, small.data());
   struct Case {
