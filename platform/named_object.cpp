@@ -37,11 +37,13 @@ bool EnsureDirectory(const std::string& dir) {
 // handle appears or disappears, so "is anybody holding this file" has a stable answer.
 class NamespaceLock {
  public:
-  NamespaceLock() {
+  // Only creating an object makes the namespace directory; closing or looking up never brings
+  // back a directory that was removed.
+  explicit NamespaceLock(bool createDirectory) {
     std::string dir = ObjectDirectory();
-    if (!EnsureDirectory(dir)) return;
+    if (createDirectory && !EnsureDirectory(dir)) return;
     std::string path = dir + "/" + kNamespaceLockFile;
-    fd_ = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    fd_ = open(path.c_str(), O_RDWR | (createDirectory ? O_CREAT : 0) | O_CLOEXEC, 0666);
     if (fd_ < 0) fd_ = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd_ < 0) return;
     fchmod(fd_, 0666);
@@ -154,7 +156,7 @@ bool AcquireNamedObject(const char* name, ObjectKind kind, Disposition dispositi
                         NamedObject* object, bool* pExisted) {
   std::string path;
   if (!ObjectPath(name, &path)) return false;
-  NamespaceLock lock;
+  NamespaceLock lock(disposition == Disposition::kCreateOrOpen);
   if (!lock.held()) return false;
 
   int fd = open(path.c_str(), O_RDWR | O_CLOEXEC);
@@ -194,7 +196,7 @@ bool AcquireNamedObject(const char* name, ObjectKind kind, Disposition dispositi
 
 void ReleaseNamedObject(NamedObject* object) {
   if (!object || object->fd < 0) return;
-  NamespaceLock lock;
+  NamespaceLock lock(false);
   // Converting our shared lock may drop it before it fails; that is harmless, the handle is
   // going away. Success means nobody else holds the object: it dies with this handle.
   if (lock.held() && flock(object->fd, LOCK_EX | LOCK_NB) == 0) unlink(object->path.c_str());
@@ -204,7 +206,7 @@ void ReleaseNamedObject(NamedObject* object) {
 bool NamedObjectExists(const char* name, ObjectKind kind) {
   std::string path;
   if (!ObjectPath(name, &path)) return false;
-  NamespaceLock lock;
+  NamespaceLock lock(false);
   if (!lock.held()) return false;
   int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;

@@ -45,7 +45,15 @@ TEST_F(NamedObjectTest, OpenExistingCreatesNothing) {
   EXPECT_EQ(OpenNamedEvent("Nobody"), nullptr);
   EXPECT_EQ(OpenNamedMutex("Nobody"), nullptr);
   EXPECT_FALSE(WindowObjectExists("Nobody"));
-  EXPECT_FALSE(fileExists("Nobody"));
+  EXPECT_FALSE(std::filesystem::exists(scratch() + "/objects")) << "not even the namespace";
+}
+
+TEST_F(NamedObjectTest, ClosingDoesNotBringBackARemovedNamespace) {
+  SharedArea* area = CreateSharedArea("Late", 4096, nullptr);
+  ASSERT_NE(area, nullptr);
+  std::filesystem::remove_all(scratch() + "/objects");
+  CloseSharedArea(area);
+  EXPECT_FALSE(std::filesystem::exists(scratch() + "/objects"));
 }
 
 TEST_F(NamedObjectTest, OneNamespaceForAllKinds) {
