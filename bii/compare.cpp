@@ -72,9 +72,16 @@ struct Neighbour {
   float fX, fY, fAngle;
 };
 
+// Ring points off the print are 0 in c and s, so that they add nothing to a sum of products.
+struct RingPoints {
+  std::array<float, kDescriptorPoints> c{}, s{};
+  std::array<int, kDescriptorPoints> valid{};
+};
+
 struct Descriptor {
-  std::array<float, kDescriptorPoints> c, s;
-  std::array<uint8_t, kDescriptorPoints> valid;
+  // `turned`: the same points with each ring rotated by half its points, the minutia taken as
+  // pointing the other way.
+  RingPoints points, turned;
   std::array<Neighbour, kNeighbours> neighbours;
   int iNeighbours;
 };
@@ -119,17 +126,26 @@ void Describe(const Features& f, const FlowMap& map, std::vector<Descriptor>& ou
     // The doubled direction, to turn the doubled-angle flow back by it.
     const float c2 = c1 * c1 - s1 * s1, s2 = 2 * s1 * c1;
     Descriptor& d = out[i];
+    d.points = RingPoints{};
     for (int k = 0; k < kDescriptorPoints; ++k) {
       const float x = m.fX + rings.r[k] * (c1 * rings.c[k] - s1 * rings.s[k]);
       const float y = m.fY + rings.r[k] * (s1 * rings.c[k] + c1 * rings.s[k]);
-      d.valid[k] = 0;
-      d.c[k] = d.s[k] = 0;
       if (x < 0 || y < 0 || x >= kSide || y >= kSide) continue;
       const int b = static_cast<int>(y) / kBlock * kBlocks + static_cast<int>(x) / kBlock;
       if (!(*map.pForeground)[b]) continue;
-      d.valid[k] = 1;
-      d.c[k] = map.c[b] * c2 + map.s[b] * s2;
-      d.s[k] = map.s[b] * c2 - map.c[b] * s2;
+      d.points.valid[k] = 1;
+      d.points.c[k] = map.c[b] * c2 + map.s[b] * s2;
+      d.points.s[k] = map.s[b] * c2 - map.c[b] * s2;
+    }
+    d.turned = RingPoints{};
+    for (int first = 0; const Ring& ring : kRings) {
+      for (int p = 0; p < ring.iPoints; ++p) {
+        const int from = first + (p + ring.iPoints / 2) % ring.iPoints;
+        d.turned.valid[first + p] = d.points.valid[from];
+        d.turned.c[first + p] = d.points.c[from];
+        d.turned.s[first + p] = d.points.s[from];
+      }
+      first += ring.iPoints;
     }
     std::array<std::pair<float, int>, kMaxMinutiae> near{};
     int n = 0;
@@ -185,32 +201,29 @@ int NeighboursFound(const Descriptor& a, const Descriptor& b, bool bTurned) {
   return found;
 }
 
-// Descriptor agreement with b read as is or half turned (each ring's points rotated by half
-// the ring), the better of the two; the neighbours are then looked for in the same frame.
+// The ring agreement over the points both descriptors have, mapped to a weight; 0 when they
+// share too few points to tell.
+float RingWeight(float fSum, int iCommon) {
+  if (iCommon < kMinCommonPoints) return 0;
+  return std::clamp((fSum / iCommon - kSimilarityFloor) / (kSimilarityFull - kSimilarityFloor),
+                    0.0f, 1.0f);
+}
+
+// Descriptor agreement with b read as is or half turned, the better of the two; the neighbours
+// are then looked for in the same frame. Both readings are summed in one pass, point by point
+// in ring order; a point missing from either side adds 0.
 float PairWeight(const Descriptor& a, const Descriptor& b) {
-  float bestFlow = 0;
-  bool turned = false;
-  for (bool bTurned : {false, true}) {
-    float sum = 0;
-    int n = 0, first = 0;
-    for (const Ring& ring : kRings) {
-      for (int p = 0; p < ring.iPoints; ++p) {
-        const int ka = first + p;
-        const int kb = first + (bTurned ? (p + ring.iPoints / 2) % ring.iPoints : p);
-        if (!(a.valid[ka] & b.valid[kb])) continue;
-        sum += a.c[ka] * b.c[kb] + a.s[ka] * b.s[kb];
-        ++n;
-      }
-      first += ring.iPoints;
-    }
-    if (n < kMinCommonPoints) continue;
-    const float flow =
-        std::clamp((sum / n - kSimilarityFloor) / (kSimilarityFull - kSimilarityFloor), 0.0f, 1.0f);
-    if (flow > bestFlow) {
-      bestFlow = flow;
-      turned = bTurned;
-    }
+  float sum = 0, sumTurned = 0;
+  int common = 0, commonTurned = 0;
+  for (int k = 0; k < kDescriptorPoints; ++k) {
+    sum += a.points.c[k] * b.points.c[k] + a.points.s[k] * b.points.s[k];
+    sumTurned += a.points.c[k] * b.turned.c[k] + a.points.s[k] * b.turned.s[k];
+    common += a.points.valid[k] & b.points.valid[k];
+    commonTurned += a.points.valid[k] & b.turned.valid[k];
   }
+  const float flow = RingWeight(sum, common), flowTurned = RingWeight(sumTurned, commonTurned);
+  const bool turned = flowTurned > flow;
+  const float bestFlow = turned ? flowTurned : flow;
   if (bestFlow <= 0) return 0;
   const float confirmed =
       std::min(1.0f, static_cast<float>(NeighboursFound(a, b, turned)) / kNeighboursConfirming);
@@ -366,13 +379,19 @@ float RidgeAgreement(const Features& probe, const TemplateRidges& ridges, const 
     const float ry = y - kCentre - al.fShiftY;
     float qx = c * (kFrom - kCentre - al.fShiftX) + s * ry + kCentre;
     float qy = -s * (kFrom - kCentre - al.fShiftX) + c * ry + kCentre;
+    // The row is gathered in registers and stored once.
+    std::array<uint64_t, kSide / 64> covered{}, ridge{};
     for (int x = kFrom; x < kTo; ++x, qx += c, qy -= s) {
       const int ix = static_cast<int>(qx + 0.5f), iy = static_cast<int>(qy + 0.5f);
       if (qx < 0 || qy < 0 || ix >= kSide || iy >= kSide ||
           !probe.foreground[iy / kBlock * kBlocks + ix / kBlock])
         continue;
-      SetBit(haveCovered, x, y);
-      if (probe.ridges[iy * kSide + ix]) SetBit(have, x, y);
+      covered[x / 64] |= uint64_t{1} << (x % 64);
+      ridge[x / 64] |= static_cast<uint64_t>(probe.ridges[iy * kSide + ix]) << (x % 64);
+    }
+    for (int b = 0; b < kSide / 8; ++b) {
+      haveCovered[y * kRowBytes + b] = static_cast<uint8_t>(covered[b / 8] >> (8 * (b % 8)));
+      have[y * kRowBytes + b] = static_cast<uint8_t>(ridge[b / 8] >> (8 * (b % 8)));
     }
   }
   int agree = 0;

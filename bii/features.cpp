@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <memory>
 #include <numbers>
 #include <vector>
@@ -24,6 +25,10 @@ constexpr int kFlowBins = 16;
 constexpr int kAlongTaps = 7;
 constexpr int kAcrossTaps = 3;
 constexpr int kFilterTaps = kAlongTaps * kAcrossTaps;
+// Cells filtered together.
+constexpr int kGroup = 4;
+// The filter's sums for the four pixels of a cell row, one vector register.
+using CellSum = float __attribute__((vector_size(kCell * sizeof(float))));
 constexpr std::array<float, kAlongTaps> kAlongWeights = {1, 2, 3, 4, 3, 2, 1};
 constexpr std::array<float, kAcrossTaps> kAcrossWeights = {1, 2, 1};
 
@@ -73,29 +78,50 @@ const FilterBank& Filters() {
   return bank;
 }
 
-// Zhang and Suen's thinning as two tables of the eight neighbours (bit 0 north, clockwise).
-struct ThinningTables {
-  std::array<std::array<uint8_t, 256>, 2> remove{};
-  ThinningTables() {
-    for (int code = 0; code < 256; ++code) {
-      int p[8];
-      for (int i = 0; i < 8; ++i) p[i] = (code >> i) & 1;
-      int neighbours = 0, rises = 0;
-      for (int i = 0; i < 8; ++i) {
-        neighbours += p[i];
-        rises += p[i] == 0 && p[(i + 1) % 8] == 1;
-      }
-      const bool shape = neighbours >= 2 && neighbours <= 6 && rises == 1;
-      // p[0] north, p[2] east, p[4] south, p[6] west.
-      remove[0][code] = shape && p[0] * p[2] * p[4] == 0 && p[2] * p[4] * p[6] == 0;
-      remove[1][code] = shape && p[0] * p[2] * p[6] == 0 && p[0] * p[4] * p[6] == 0;
-    }
-  }
-};
+// One image row as one bit per pixel (bit x for column x), so that thinning works on a whole row
+// at once.
+using BitRow = unsigned __int128;
+static_assert(sizeof(BitRow) * 8 == kSide);
 
-const ThinningTables& Thinning() {
-  static const ThinningTables tables;
-  return tables;
+// Adds the one-bit numbers of `bits` to the bit-sliced counters `count` (bit k of count[i] is
+// bit i of pixel k's total).
+void CountInto(BitRow bits, std::array<BitRow, 4>& count) {
+  for (BitRow& digit : count) {
+    const BitRow carry = digit & bits;
+    digit ^= bits;
+    bits = carry;
+  }
+}
+
+// One sub-iteration of Zhang and Suen's thinning on all pixels at once: a pixel goes when it
+// has 2 to 6 neighbours, exactly one rise from background to ridge around it (north first,
+// clockwise), and pass 0 finds east or south or both north and west empty, pass 1 west or north
+// or both south and east. Returns whether any pixel went.
+bool ThinPass(std::array<BitRow, kSide>& rows, int iPass) {
+  std::array<BitRow, kSide> doomed;
+  BitRow any = 0;
+  for (int y = 0; y < kSide; ++y) {
+    const BitRow up = y > 0 ? rows[y - 1] : 0, mid = rows[y], down = y + 1 < kSide ? rows[y + 1] : 0;
+    // Neighbour i of each pixel, north first, clockwise; bit x holds column x's neighbour.
+    const std::array<BitRow, 8> p = {up,   up >> 1,   mid >> 1, down >> 1,
+                                     down, down << 1, mid << 1, up << 1};
+    std::array<BitRow, 4> neighbours{};
+    BitRow oneRise = 0, moreRises = 0;
+    for (int i = 0; i < 8; ++i) {
+      CountInto(p[i], neighbours);
+      const BitRow rise = ~p[i] & p[(i + 1) % 8];
+      moreRises |= oneRise & rise;
+      oneRise |= rise;
+    }
+    const BitRow shape = ~neighbours[3] & (neighbours[1] | neighbours[2]) &
+                         ~(neighbours[0] & neighbours[1] & neighbours[2]) & oneRise & ~moreRises;
+    const BitRow open = iPass == 0 ? ~(p[0] & p[2] & p[4]) & ~(p[2] & p[4] & p[6])
+                                   : ~(p[0] & p[2] & p[6]) & ~(p[0] & p[4] & p[6]);
+    doomed[y] = mid & shape & open;
+    any |= doomed[y];
+  }
+  for (int y = 0; y < kSide; ++y) rows[y] &= ~doomed[y];
+  return any != 0;
 }
 
 // Neighbour offsets in a padded grid, north first, clockwise.
@@ -291,38 +317,47 @@ void EnhanceAndThin(Work& w, Features& f) {
   for (int c = 0; c < kCells * kCells; ++c)
     bins[c] =
         static_cast<uint8_t>(static_cast<int>(f.flow[c] / kPi * kFlowBins + 0.5f) % kFlowBins);
-  w.skeleton.fill(0);
-  std::vector<int> ridge;
-  ridge.reserve(kSide * kSide);
+  std::array<BitRow, kSide> rows{};
   for (int y = 0; y < kSide; ++y) {
-    for (int x = 0; x < kSide; ++x) {
-      if (!f.foreground[(y / kBlock) * kBlocks + x / kBlock]) continue;
-      const int at = (y + kPad) * kPadded + x + kPad;
-      float acc = 0;
-      for (const Tap& t : bank.taps[bins[(y / kCell) * kCells + x / kCell]])
-        acc += t.fWeight * w.signal[at + t.iOffset];
-      if (acc < 0) {  // ridges are dark
-        w.skeleton[at] = 1;
-        f.ridges[y * kSide + x] = 1;
-        ridge.push_back(at);
+    // The four pixels of a cell share its filter, so they are filtered side by side, and four
+    // foreground cells of the row at once, so that their sums do not wait for each other.
+    std::array<int, kCells> cells;
+    int n = 0;
+    for (int x0 = 0; x0 < kSide; x0 += kCell)
+      if (f.foreground[(y / kBlock) * kBlocks + x0 / kBlock]) cells[n++] = x0;
+    for (int g = 0; g < n; g += kGroup) {
+      std::array<const Tap*, kGroup> taps;
+      std::array<const float*, kGroup> at;
+      // A short last group repeats its last cell.
+      for (int k = 0; k < kGroup; ++k) {
+        const int x0 = cells[std::min(g + k, n - 1)];
+        taps[k] = bank.taps[bins[(y / kCell) * kCells + x0 / kCell]].data();
+        at[k] = &w.signal[(y + kPad) * kPadded + x0 + kPad];
       }
+      std::array<CellSum, kGroup> acc{};
+      for (int t = 0; t < kFilterTaps; ++t)
+        for (int k = 0; k < kGroup; ++k) {
+          CellSum v;
+          std::memcpy(&v, at[k] + taps[k][t].iOffset, sizeof v);
+          acc[k] += taps[k][t].fWeight * v;
+        }
+      for (int k = 0; k < kGroup && g + k < n; ++k)
+        for (int i = 0; i < kCell; ++i)
+          if (acc[k][i] < 0) {  // ridges are dark
+            const int x = cells[g + k] + i;
+            f.ridges[y * kSide + x] = 1;
+            rows[y] |= BitRow{1} << x;
+          }
     }
   }
-  // Thinning only ever looks at ridge pixels that are still there.
-  const ThinningTables& thin = Thinning();
-  std::vector<int> doomed;
-  doomed.reserve(ridge.size());
   for (bool changed = true; changed;) {
-    changed = false;
-    for (int pass = 0; pass < 2; ++pass) {
-      doomed.clear();
-      for (int at : ridge)
-        if (thin.remove[pass][NeighbourCode(&w.skeleton[at])]) doomed.push_back(at);
-      for (int at : doomed) w.skeleton[at] = 0;
-      changed |= !doomed.empty();
-      std::erase_if(ridge, [&](int at) { return !w.skeleton[at]; });
-    }
+    changed = ThinPass(rows, 0);
+    changed |= ThinPass(rows, 1);
   }
+  w.skeleton.fill(0);
+  for (int y = 0; y < kSide; ++y)
+    for (int x = 0; x < kSide; ++x)
+      w.skeleton[(y + kPad) * kPadded + x + kPad] = static_cast<uint8_t>((rows[y] >> x) & 1);
 }
 
 void FindMinutiae(const Work& w, Features& f) {
