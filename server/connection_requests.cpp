@@ -43,12 +43,3 @@ void ServeTemplateSize(ServerState&, const Request& request, Session* session) {
   StoreI16(reply + kTemplateSizeReplyResult, WG_OK);
   SendToClient(*session, reply, sizeof reply);
 }
-
-void ServeAbortTransaction(ServerState&, const Request& request, Session* session) {
-  // No request starts a transaction yet, so there is never one to abort: the client's wish is
-  // already fulfilled.
-  uint8_t reply[kAbortReplyLength];
-  FillReplyHeader(reply, sizeof reply, request);
-  StoreI16(reply + kAbortReplyResult, WG_OK);
-  SendToClient(*session, reply, sizeof reply);
-}

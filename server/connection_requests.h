@@ -1,5 +1,4 @@
-// The requests of the connection itself: connect, disconnect, the template size query and the
-// abort of a transaction.
+// The requests of the connection itself: connect, disconnect and the template size query.
 #pragma once
 
 #include "server/dispatch.h"
@@ -11,4 +10,3 @@ const char* CheckConnectPipeNumber(const Request& request);
 void ServeConnect(ServerState& state, const Request& request, Session* session);
 void ServeDisconnect(ServerState& state, const Request& request, Session* session);
 void ServeTemplateSize(ServerState& state, const Request& request, Session* session);
-void ServeAbortTransaction(ServerState& state, const Request& request, Session* session);

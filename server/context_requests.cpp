@@ -48,12 +48,14 @@ void ServeInit(ServerState& state, const Request& request, Session* session) {
   SendToClient(*session, reply, sizeof reply);
 }
 
-void ServeClose(ServerState&, const Request& request, Session* session) {
+void ServeClose(ServerState& state, const Request& request, Session* session) {
   uint8_t reply[kCloseMsgSize] = {};
   FillReplyHeader(reply, sizeof reply, request);
   uint32_t context = LoadU32(request.bytes + kCloseMsgContext);
   StoreU32(reply + kCloseMsgContext, context);
   bool closed = context != 0 && session->contexts.erase(context) != 0;
+  // A context's image stream ends with it.
+  if (session->streams.erase(context) != 0) StreamsChanged(state);
   SendOutcome(*session, reply, sizeof reply, kCloseMsgResult,
               closed ? kSucceeded : kNoSuchContext);
 }
@@ -62,9 +64,10 @@ void ServeResultDetails(ServerState&, const Request& request, Session* session) 
   // Explains the last result without becoming the last result itself.
   uint8_t reply[kDetailsMsgSize] = {};
   FillReplyHeader(reply, sizeof reply, request);
-  StoreU32(reply + kDetailsMsgFlags, session->lastDetailFlags);
-  size_t length = std::min<size_t>(session->lastDetails.size(), WG_RESULT_DETAILS_TEXT_SIZE - 1);
-  memcpy(reply + kDetailsMsgText, session->lastDetails.data(), length);
-  StoreI16(reply + kDetailsMsgResult, session->lastResult);
+  ResultDetails::Result last = session->details->last();
+  StoreU32(reply + kDetailsMsgFlags, last.flags);
+  size_t length = std::min<size_t>(last.text.size(), WG_RESULT_DETAILS_TEXT_SIZE - 1);
+  memcpy(reply + kDetailsMsgText, last.text.data(), length);
+  StoreI16(reply + kDetailsMsgResult, last.result);
   SendToClient(*session, reply, sizeof reply);
 }

@@ -3,6 +3,11 @@
 #include <cstdio>
 
 #include "api/basic_messages.h"
+#include "api/image_stream_messages.h"
+#include "api/transaction_messages.h"
+#include "local/acquire_messages.h"
+#include "server/capture_requests.h"
+#include "whorlgate/wg_template.h"
 #include "server/connection_requests.h"
 #include "server/context_requests.h"
 #include "server/message_types.h"
@@ -29,8 +34,6 @@ constexpr RequestRoute kRoutes[] = {
     {WG_API_DISCONNECT, kDisconnectMsgSize, nullptr, SessionUse::kNone, ServeDisconnect},
     {WG_API_GETTEMPLATESIZE, kTemplateSizeMsgSize, nullptr, SessionUse::kOnDemand,
      ServeTemplateSize},
-    {WG_API_ABORT_TRANSACTION, kAbortMsgSize, nullptr, SessionUse::kOnDemand,
-     ServeAbortTransaction},
     // The smallest INIT carries an empty application block and no byte behind it.
     {WG_API_INIT, kInitMsgAppData, CheckInit, SessionUse::kOnDemand, ServeInit},
     {WG_API_CLOSE, kCloseMsgSize, nullptr, SessionUse::kOnDemand, ServeClose},
@@ -55,6 +58,38 @@ constexpr RequestRoute kRoutes[] = {
      ServeSetDisplayName},
     {WG_API_DELETE_ALL_ENROLLED_USERS, kDeleteAllMsgSize, nullptr, SessionUse::kOnDemand,
      ServeDeleteAllUsers},
+    // The capturing requests. The records they carry are opened by their handlers, which
+    // refuse (rather than drop) one that does not open.
+    {WG_API_ENROLL, kEnrollMsgSize, CheckUserRecord, SessionUse::kOnDemand, ServeEnroll},
+    {WG_API_VALIDATE_ID, kValidateIdMsgSize, CheckUserRecord, SessionUse::kOnDemand,
+     ServeValidateId},
+    {WG_API_VALIDATE_FINGERS, kValidateFingersMsgRecord + WG_SMALL_REFERENCE_TEMPLATE_SIZE, nullptr,
+     SessionUse::kOnDemand, ServeValidateFingers},
+    {WG_API_IDENTIFY, kIdentifyMsgSize, nullptr, SessionUse::kOnDemand, ServeIdentify},
+    {WG_API_BEGIN_ENROLL, kBeginEnrollMsgSize, CheckBeginEnroll, SessionUse::kOnDemand,
+     ServeBeginEnroll},
+    {WG_API_END_ENROLL, kEndEnrollMsgSize, nullptr, SessionUse::kOnDemand, ServeEndEnroll},
+    {WG_API_BEGIN_VALIDATE_ID, kBeginValidateIdMsgSize, CheckBeginValidateId,
+     SessionUse::kOnDemand, ServeBeginValidateId},
+    {WG_API_END_VALIDATE_ID, kEndValidateIdMsgSize, nullptr, SessionUse::kOnDemand,
+     ServeEndValidateId},
+    {WG_API_BEGIN_IDENTIFY, kBeginIdentifyMsgSize, nullptr, SessionUse::kOnDemand,
+     ServeBeginIdentify},
+    {WG_API_END_IDENTIFY, kEndIdentifyMsgSize, nullptr, SessionUse::kOnDemand, ServeEndIdentify},
+    {WG_API_BEGIN_VERIFY, kBeginVerifyMsgRecords + WG_SMALL_REFERENCE_TEMPLATE_SIZE, nullptr,
+     SessionUse::kOnDemand, ServeBeginVerify},
+    {WG_API_END_VERIFY, kEndVerifyMsgSize, nullptr, SessionUse::kOnDemand, ServeEndVerify},
+    {WG_API_BEGIN_ACQUIRE_IMAGE, kBeginAcquireMsgNoRecordSize, CheckBeginAcquire,
+     SessionUse::kOnDemand, ServeBeginAcquire},
+    {WG_API_END_ACQUIRE_IMAGE, kEndAcquireMsgSize, nullptr, SessionUse::kOnDemand,
+     ServeEndAcquire},
+    {WG_API_ABORT_TRANSACTION, kAbortMsgSize, nullptr, SessionUse::kOnDemand,
+     ServeAbortTransaction},
+    {WG_API_OPEN_STREAM, kOpenStreamMsgSize, nullptr, SessionUse::kOnDemand, ServeOpenStream},
+    {WG_API_CLOSE_STREAM, kCloseStreamMsgSize, nullptr, SessionUse::kOnDemand, ServeCloseStream},
+    {WG_API_GET_CURRENT_IMAGE, kCurrentImageMsgSize, nullptr, SessionUse::kOnDemand,
+     ServeCurrentImage},
+    {WG_API_GET_IMAGE_STATE, kImageStateMsgSize, nullptr, SessionUse::kOnDemand, ServeImageState},
 };
 
 // Every other request type of the protocol.
@@ -137,10 +172,12 @@ uint32_t NewToken(ServerState& state) {
   return token;
 }
 
+void StreamsChanged(ServerState& state) {
+  state.capture.setStreamsOpen(state.sessions.openStreams() > 0);
+}
+
 void RecordOutcome(Session& session, const Outcome& outcome) {
-  session.lastResult = outcome.result;
-  session.lastDetailFlags = outcome.flags;
-  session.lastDetails = outcome.text;
+  session.details->record(outcome.result, outcome.flags, outcome.text);
 }
 
 void SendOutcome(Session& session, uint8_t* reply, uint32_t length, uint32_t resultOffset,

@@ -6,6 +6,7 @@
 #include <random>
 #include <string>
 
+#include "server/capture.h"
 #include "server/session.h"
 #include "server/settings_store.h"
 #include "server/user_store.h"
@@ -16,6 +17,7 @@ struct ServerState {
   SessionTable sessions;
   UserStore store;
   ServerSettings settings;
+  CaptureEngine capture{store};  // after the store, which it uses until it has stopped
   uint32_t ledState = 0;  // the LEDs as last set; all off at start
   std::string versionText1;
   std::string versionText2;
@@ -73,6 +75,10 @@ struct Outcome {
 inline constexpr uint32_t kDetailRefused = 0x02;
 inline constexpr uint32_t kDetailServerFault = 0x01;
 inline constexpr Outcome kSucceeded = {WG_OK, 0, "The request succeeded."};
+
+// Tells the capture worker whether any image stream is open, after a stream or a session
+// changed.
+void StreamsChanged(ServerState& state);
 
 // Keeps the outcome as the client's last result, for a reply that carries no result code.
 void RecordOutcome(Session& session, const Outcome& outcome);

@@ -94,10 +94,17 @@ int RunServer(const volatile sig_atomic_t& stopRequested) {
     TraceShutdown();
     return 1;
   }
+  // A session that ends takes its capture and its streams with it.
+  state.sessions.onEnd = [&state](uint32_t processId) {
+    state.capture.abort(processId);
+    StreamsChanged(state);
+  };
+  state.capture.start();
   Info("Server started, serving requests");
   Serve(&presence.serverPipe, state, stopRequested);
   Info("Server stopping");
   state.sessions.closeAll();
+  state.capture.stop();
   Withdraw(&presence);
   TraceShutdown();
   return 0;

@@ -10,6 +10,7 @@
 #include "api/basic_messages.h"
 #include "connect/service_block.h"
 #include "local/cipher.h"
+#include "server/sensor_commands.h"
 #include "server/settings_store.h"
 #include "shared/little_endian.h"
 #include "shared/trace.h"
@@ -24,6 +25,8 @@ constexpr Outcome kBadCheck = {WG_FUNCTION_FAILED, kDetailRefused,
                                "The service block's check byte is wrong."};
 constexpr Outcome kUnknownCommand = {WG_FUNCTION_FAILED, kDetailRefused,
                                      "The service command is not one this server knows."};
+constexpr Outcome kUnterminatedText = {WG_FUNCTION_FAILED, kDetailRefused,
+                                       "The text in the service block does not end in it."};
 constexpr Outcome kNotPrepared = {WG_FUNCTION_FAILED, kDetailRefused,
                                   "The service request was not preceded by a preparatory request."};
 
@@ -34,8 +37,43 @@ void TraceRefusal(const char* why, uint32_t processId) {
              static_cast<int32_t>(processId));
 }
 
+// The simulated sensor's commands. A refusal's reason goes to *reason, which the outcome's text
+// then points into.
+Outcome ServeSensor(ServerState& state, uint8_t command, uint8_t* block, std::string* reason) {
+  Pace pace = state.capture.pace();
+  switch (command) {
+    case kSensorPresent: {
+      const char* text = reinterpret_cast<const char*>(block + kSensorBlockText);
+      if (!memchr(text, '\0', kSensorBlockTextRoom)) return kUnterminatedText;
+      if (!state.capture.setPresentation(text, reason)) {
+        *reason = "The sensor cannot present that: " + *reason + ".";
+        return {WG_FUNCTION_FAILED, kDetailRefused, reason->c_str()};
+      }
+      break;
+    }
+    case kSensorPace:
+      pace.frameMs = LoadU32(block + kSensorBlockFrameMs);
+      pace.userDelayMs = LoadU32(block + kSensorBlockDelayMs);
+      pace.timeoutMs = LoadU32(block + kSensorBlockTimeoutMs);
+      state.capture.setPace(pace);
+      break;
+    default:
+      break;
+  }
+  // Every answer says how things stand now.
+  pace = state.capture.pace();
+  memset(block + kSensorBlockText, 0, kServiceBlockCheck - kSensorBlockText);
+  StoreU32(block + kSensorBlockFrameMs, pace.frameMs);
+  StoreU32(block + kSensorBlockDelayMs, pace.userDelayMs);
+  StoreU32(block + kSensorBlockTimeoutMs, pace.timeoutMs);
+  std::string presentation = state.capture.presentation();
+  memcpy(block + kSensorBlockAnswerText, presentation.data(),
+         std::min<size_t>(presentation.size(), kSensorBlockAnswerRoom - 1));
+  return kSucceeded;
+}
+
 // The answer to one deciphered block, written over it.
-Outcome Serve(ServerState& state, Session& session, uint8_t* block) {
+Outcome Serve(ServerState& state, Session& session, uint8_t* block, std::string* reason) {
   if (block[kServiceBlockCheck] != kServiceCheckValue) return kBadCheck;
   uint8_t command = block[kServiceBlockCommand];
   if (command == kServicePrepare) {
@@ -49,11 +87,13 @@ Outcome Serve(ServerState& state, Session& session, uint8_t* block) {
   }
   bool get = command == kServiceGetFlagged || command == kServiceGet;
   bool set = command == kServiceSetFlagged || command == kServiceSet;
-  if (!get && !set) return kUnknownCommand;
+  bool sensor = command == kSensorPresent || command == kSensorPace || command == kSensorQuery;
+  if (!get && !set && !sensor) return kUnknownCommand;
   uint32_t token = LoadU32(block + kServiceBlockArgument);
   bool prepared = session.serviceToken != 0 && token == session.serviceToken;
   session.serviceToken = 0;
   if (!prepared) return kNotPrepared;
+  if (sensor) return ServeSensor(state, command, block, reason);
   uint16_t identifier = LoadU16(block + kServiceBlockIdentifier);
   uint16_t size = LoadU16(block + kServiceBlockSize);
   // Sizes the table does not give are refused by the settings before the value is touched, and
@@ -74,7 +114,8 @@ void ServeServiceRequest(ServerState& state, const Request& request, Session* se
   uint8_t* block = reply + kServiceMsgBlock;
   memcpy(block, request.bytes + kServiceMsgBlock, kBlockLength);
   WGDecipherBuffer(block, kBlockLength);
-  Outcome outcome = Serve(state, *session, block);
+  std::string reason;
+  Outcome outcome = Serve(state, *session, block, &reason);
   if (outcome.result == WG_OK) {
     WGEncipherBuffer(block, kBlockLength);
   } else {

@@ -10,6 +10,16 @@ void Trace(uint32_t type, const char* text, uint32_t processId) {
 
 }  // namespace
 
+void ResultDetails::record(int16_t result, uint32_t flags, const char* text) {
+  std::lock_guard guard(lock_);
+  last_ = {result, flags, text};
+}
+
+ResultDetails::Result ResultDetails::last() const {
+  std::lock_guard guard(lock_);
+  return last_;
+}
+
 Session::~Session() {
   WGCloseMessagePipe(&pipe);
 }
@@ -41,8 +51,19 @@ Session* SessionTable::findOrOpen(uint32_t processId) {
 }
 
 void SessionTable::close(uint32_t processId) {
-  if (sessions_.erase(processId) != 0)
-    Trace(TRACE_TYPE_INFO, "Session closed for client", processId);
+  if (sessions_.erase(processId) == 0) return;
+  Trace(TRACE_TYPE_INFO, "Session closed for client", processId);
+  ended(processId);
+}
+
+void SessionTable::ended(uint32_t processId) {
+  if (onEnd) onEnd(processId);
+}
+
+size_t SessionTable::openStreams() const {
+  size_t count = 0;
+  for (const auto& [processId, session] : sessions_) count += session->streams.size();
+  return count;
 }
 
 void SessionTable::releaseEnded() {
@@ -54,12 +75,14 @@ void SessionTable::releaseEnded() {
     Trace(TRACE_TYPE_INFO, "Client process ended, session released", it->first);
     Trace(TRACE_TYPE_INFO, "Contexts released with the session:",
           static_cast<uint32_t>(it->second->contexts.size()));
+    uint32_t processId = it->first;
     it = sessions_.erase(it);
+    ended(processId);
   }
 }
 
 void SessionTable::closeAll() {
-  sessions_.clear();
+  while (!sessions_.empty()) close(sessions_.begin()->first);
 }
 
 bool SendToClient(Session& session, const uint8_t* message, uint32_t length) {

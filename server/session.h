@@ -3,14 +3,33 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "platform/process.h"
 #include "shared/pipe.h"
+
+// What WhorlgateGetResultDetails explains: the last result the server gave a client. The
+// capture worker answers blocking capture calls itself, so it records results too.
+class ResultDetails {
+ public:
+  struct Result {
+    int16_t result = 0;
+    uint32_t flags = 0;
+    std::string text = "No request has been answered yet.";
+  };
+  void record(int16_t result, uint32_t flags, const char* text);
+  Result last() const;
+
+ private:
+  mutable std::mutex lock_;
+  Result last_;
+};
 
 struct Session {
   Session() = default;
@@ -23,10 +42,8 @@ struct Session {
   platform::ProcessWatch process;
 
   std::set<uint32_t> contexts;  // handles made by WhorlgateInit and not closed yet
-  // What WhorlgateGetResultDetails explains: the last result the server gave this client.
-  int16_t lastResult = 0;
-  uint32_t lastDetailFlags = 0;
-  std::string lastDetails = "No request has been answered yet.";
+  std::set<uint32_t> streams;   // the contexts whose image stream is open
+  std::shared_ptr<ResultDetails> details = std::make_shared<ResultDetails>();
   // The token the last preparatory service request handed out; a get or set must bring it
   // back, and uses it up. 0: none outstanding.
   uint32_t serviceToken = 0;
@@ -47,8 +64,14 @@ class SessionTable {
   // Lets go of every client whose process has ended, so that its pipe objects can disappear.
   void releaseEnded();
   void closeAll();
+  // The number of image streams open over all sessions.
+  size_t openStreams() const;
+  // Told of every session that ends, however it ends, with the client's process ID.
+  std::function<void(uint32_t)> onEnd;
 
  private:
+  void ended(uint32_t processId);
+
   std::map<uint32_t, std::unique_ptr<Session>> sessions_;
 };
 

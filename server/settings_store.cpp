@@ -179,6 +179,15 @@ const char* ServerSettings::get(uint16_t identifier, uint16_t size, uint8_t* val
   return nullptr;
 }
 
+uint32_t ServerSettings::number(const char* name) const {
+  const SettingEntry* entry = FindSetting(name);
+  const Parameter* parameter = nullptr;
+  if (!entry || entry->ucSize > 4 || find(entry->uiIdentifier, entry->ucSize, &parameter)) return 0;
+  uint32_t value = 0;
+  for (int i = entry->ucSize - 1; i >= 0; --i) value = value << 8 | parameter->value[i];
+  return value;
+}
+
 const char* ServerSettings::set(UserStore& store, uint16_t identifier, uint16_t size,
                                 const uint8_t* value) {
   const Parameter* parameter = nullptr;

@@ -24,6 +24,8 @@ class ServerSettings {
   // The parameter's value into `value` (its size in bytes): null, or why the request is refused
   // (an identifier the table does not give, or a size other than the table's).
   const char* get(uint16_t identifier, uint16_t size, uint8_t* value) const;
+  // The value of the numeric setting of that name (0 for one the table does not give).
+  uint32_t number(const char* name) const;
   // Checks the value, keeps it in the store and then puts it into effect: null, or why not.
   const char* set(UserStore& store, uint16_t identifier, uint16_t size, const uint8_t* value);
 

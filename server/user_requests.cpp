@@ -12,34 +12,7 @@
 
 namespace {
 
-constexpr uint32_t kRecordUserId = offsetof(WGUserRecord, szUserID);
-constexpr uint32_t kRecordDisplayName = offsetof(WGUserRecord, szDisplayName);
-
-constexpr Outcome kEmptyUserId = {WG_FUNCTION_FAILED, kDetailRefused, "The user ID is empty."};
-constexpr Outcome kStoreFault = {WG_FUNCTION_FAILED, kDetailServerFault,
-                                 "The user store could not be read or written."};
-constexpr Outcome kBadListPosition = {WG_FUNCTION_FAILED, kDetailRefused,
-                                      "The list position is not one this server gave the client."};
-
 bool TextEnds(const uint8_t* field, size_t length) { return memchr(field, '\0', length); }
-
-const char* CheckRecordAt(const Request& request, uint32_t at) {
-  if (!TextEnds(request.bytes + at + kRecordUserId, WG_USER_ID_LENGTH)) {
-    return "user ID does not end inside its field";
-  }
-  if (!TextEnds(request.bytes + at + kRecordDisplayName, WG_DISPLAY_NAME_LENGTH)) {
-    return "display name does not end inside its field";
-  }
-  return nullptr;
-}
-
-// Texts of a checked record.
-std::string UserIdAt(const Request& request, uint32_t at) {
-  return reinterpret_cast<const char*>(request.bytes + at + kRecordUserId);
-}
-std::string DisplayNameAt(const Request& request, uint32_t at) {
-  return reinterpret_cast<const char*>(request.bytes + at + kRecordDisplayName);
-}
 
 // A text into a zero-filled field, cut to leave room for its NUL: what the store holds was
 // checked on the way in, but the file is the user's to edit.
@@ -47,11 +20,11 @@ void PutText(uint8_t* field, size_t length, const std::string& text) {
   memcpy(field, text.data(), std::min(text.size(), length - 1));
 }
 
-void PutUser(uint8_t* record, const StoredUser& user) {
-  StoreU16(record, WG_USER_RECORD_SIZE);
-  PutText(record + kRecordUserId, WG_USER_ID_LENGTH, user.userId);
-  PutText(record + kRecordDisplayName, WG_DISPLAY_NAME_LENGTH, user.displayName);
-}
+constexpr Outcome kEmptyUserId = {WG_FUNCTION_FAILED, kDetailRefused, "The user ID is empty."};
+constexpr Outcome kStoreFault = {WG_FUNCTION_FAILED, kDetailServerFault,
+                                 "The user store could not be read or written."};
+constexpr Outcome kBadListPosition = {WG_FUNCTION_FAILED, kDetailRefused,
+                                      "The list position is not one this server gave the client."};
 
 // The calls whose reply is the request's user record message with a result code.
 void AnswerUserCall(ServerState& state, const Request& request, Session* session,
@@ -66,6 +39,29 @@ void AnswerUserCall(ServerState& state, const Request& request, Session* session
 }
 
 }  // namespace
+
+const char* CheckRecordAt(const Request& request, uint32_t at) {
+  if (!TextEnds(request.bytes + at + kRecordUserId, WG_USER_ID_LENGTH)) {
+    return "user ID does not end inside its field";
+  }
+  if (!TextEnds(request.bytes + at + kRecordDisplayName, WG_DISPLAY_NAME_LENGTH)) {
+    return "display name does not end inside its field";
+  }
+  return nullptr;
+}
+
+std::string UserIdAt(const Request& request, uint32_t at) {
+  return reinterpret_cast<const char*>(request.bytes + at + kRecordUserId);
+}
+std::string DisplayNameAt(const Request& request, uint32_t at) {
+  return reinterpret_cast<const char*>(request.bytes + at + kRecordDisplayName);
+}
+
+void PutUser(uint8_t* record, const StoredUser& user) {
+  StoreU16(record, WG_USER_RECORD_SIZE);
+  PutText(record + kRecordUserId, WG_USER_ID_LENGTH, user.userId);
+  PutText(record + kRecordDisplayName, WG_DISPLAY_NAME_LENGTH, user.displayName);
+}
 
 const char* CheckUserRecord(const Request& request) { return CheckRecordAt(request, kUserMsgUser); }
 

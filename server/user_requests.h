@@ -2,12 +2,25 @@
 // listing the users, a user's info, deleting users and fingers, renaming.
 #pragma once
 
+#include <cstddef>
+#include <string>
+
 #include "server/dispatch.h"
 #include "server/user_store.h"
 
-// A user record whose user ID or display name does not end inside its field.
+inline constexpr uint32_t kRecordUserId = offsetof(WGUserRecord, szUserID);
+inline constexpr uint32_t kRecordDisplayName = offsetof(WGUserRecord, szDisplayName);
+
+// A user record at `at` whose user ID or display name does not end inside its field.
+const char* CheckRecordAt(const Request& request, uint32_t at);
 const char* CheckUserRecord(const Request& request);
 const char* CheckNextUser(const Request& request);
+
+// Texts of a checked record.
+std::string UserIdAt(const Request& request, uint32_t at);
+std::string DisplayNameAt(const Request& request, uint32_t at);
+// A user into a 100-byte record.
+void PutUser(uint8_t* record, const StoredUser& user);
 
 // How a store operation went, as the client hears it.
 Outcome StoreResult(StoreOutcome outcome);

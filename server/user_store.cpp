@@ -4,6 +4,8 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <mutex>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -14,8 +16,9 @@
 
 namespace {
 
-// Bumped when the tables change; a store of another version is refused rather than misread.
-constexpr int kSchemaVersion = 1;
+// Bumped when the tables change; a store of a later version is refused rather than misread,
+// one of an earlier version is brought up to date by the steps below.
+constexpr int kSchemaVersion = 2;
 
 constexpr const char* kSchema =
     "CREATE TABLE IF NOT EXISTS users ("
@@ -27,10 +30,20 @@ constexpr const char* kSchema =
     "  user_id TEXT NOT NULL REFERENCES users(user_id) ON DELETE CASCADE,"
     "  finger INTEGER NOT NULL,"
     "  record BLOB NOT NULL,"
+    "  source TEXT NOT NULL DEFAULT '',"
     "  PRIMARY KEY (user_id, finger));"
     "CREATE TABLE IF NOT EXISTS settings ("
     "  identifier INTEGER PRIMARY KEY NOT NULL,"
-    "  value BLOB NOT NULL);";
+    "  value BLOB NOT NULL);"
+    "CREATE TABLE IF NOT EXISTS sensor ("
+    "  name TEXT PRIMARY KEY NOT NULL,"
+    "  value TEXT NOT NULL);"
+    "PRAGMA user_version=2;";
+static_assert(kSchemaVersion == 2, "the schema's last line writes the version");
+
+// From version 1: fingers learn where the sensor took them from; the sensor table is new and
+// comes with the schema.
+constexpr const char* kUpgradeFrom1 = "ALTER TABLE fingers ADD COLUMN source TEXT NOT NULL DEFAULT '';";
 
 // Another process (a second server started by mistake, a person with the sqlite3 shell) may
 // hold the file for a moment; a request waits this long for it rather than failing at once.
@@ -87,6 +100,26 @@ class Use {
   sqlite3_stmt* statement_;
 };
 
+// The matcher template inside a sealed record, opened in a private copy that is wiped after.
+bool MatcherTemplateOf(const uint8_t* record, size_t size, std::vector<uint8_t>* matcherTemplate) {
+  // The record's own first block says how long it is: it is read from a buffer of the largest
+  // record's size, so that a short blob cannot make the opening read past it.
+  uint8_t sealed[WG_REFERENCE_TEMPLATE_SIZE] = {};
+  uint8_t plain[WG_REFERENCE_TEMPLATE_SIZE];
+  int16_t type = 0;
+  uint16_t plainSize = 0;
+  if (size > sizeof sealed) return false;
+  memcpy(sealed, record, size);
+  if (!OpenTemplateRecordCopy(sealed, plain, &type, &plainSize) || plainSize != size) {
+    return false;
+  }
+  size_t length = type == WG_REFERENCE_TEMPLATE_TYPE ? kMatcherTemplateSize
+                                                      : kSmallMatcherTemplateSize;
+  matcherTemplate->assign(plain + kRecMatcherTemplate, plain + kRecMatcherTemplate + length);
+  explicit_bzero(plain, sizeof plain);
+  return true;
+}
+
 void PauseForTest() {
   const char* marker = getenv(kTestPauseVariable);
   if (!marker || !*marker) return;
@@ -117,6 +150,7 @@ UserStore::~UserStore() {
 }
 
 bool UserStore::open(const std::string& path, std::string* error) {
+  std::lock_guard guard(lock_);
   std::error_code ignored;
   std::filesystem::path folder = std::filesystem::path(path).parent_path();
   if (!folder.empty()) std::filesystem::create_directories(folder, ignored);
@@ -138,17 +172,55 @@ bool UserStore::open(const std::string& path, std::string* error) {
     Use query(prepare("PRAGMA user_version"));
     if (query && query.step() == SQLITE_ROW) version = static_cast<int>(query.columnInteger(0));
   }
-  if (version != 0 && version != kSchemaVersion) {
+  if (version < 0 || version > kSchemaVersion) {
     *error = "the store has schema version " + std::to_string(version) + ", this server reads " +
              std::to_string(kSchemaVersion);
     return false;
   }
-  if (!exec(kSchema) || !exec("PRAGMA user_version=1")) {
+  bool upgraded = begin() && (version != 1 || exec(kUpgradeFrom1)) && exec(kSchema) && commit();
+  if (!upgraded || !loadGallery()) {
     *error = sqlite3_errmsg(db_);
+    rollback();
     return false;
   }
-  static_assert(kSchemaVersion == 1, "the pragma above writes the schema version");
   return true;
+}
+
+bool UserStore::loadGallery() {
+  Use query(prepare("SELECT user_id, finger, record, source FROM fingers ORDER BY rowid"));
+  if (!query) return false;
+  auto gallery = std::make_shared<Gallery>();
+  int step;
+  while ((step = query.step()) == SQLITE_ROW) {
+    std::vector<uint8_t> record = query.columnBlob(2);
+    auto finger = std::make_shared<EnrolledFinger>();
+    finger->userId = query.columnText(0);
+    finger->finger = static_cast<int16_t>(query.columnInteger(1));
+    finger->source = query.columnText(3);
+    // A record that does not open (the file is the user's to edit) cannot match anything.
+    if (!MatcherTemplateOf(record.data(), record.size(), &finger->matcherTemplate)) {
+      TraceMsg(TRACE_WHERE_SRVR_INTERFACE, TRACE_TYPE_WARNING,
+               "User store: a finger's record does not open, it will not match", nullptr);
+    }
+    gallery->push_back(std::move(finger));
+  }
+  if (step != SQLITE_DONE) {
+    traceFailure("read fingers");
+    return false;
+  }
+  gallery_ = std::move(gallery);
+  return true;
+}
+
+void UserStore::changeGallery(const std::function<void(Gallery&)>& change) {
+  auto gallery = std::make_shared<Gallery>(*gallery_);
+  change(*gallery);
+  gallery_ = std::move(gallery);
+}
+
+std::shared_ptr<const Gallery> UserStore::gallery() {
+  std::lock_guard guard(lock_);
+  return gallery_;
 }
 
 bool UserStore::exec(const char* sql) {
@@ -193,6 +265,7 @@ void UserStore::rollback() {
 }
 
 std::optional<uint32_t> UserStore::countUsers() {
+  std::lock_guard guard(lock_);
   Use query(prepare("SELECT count(*) FROM users"));
   if (!query || query.step() != SQLITE_ROW) {
     traceFailure("count");
@@ -202,6 +275,7 @@ std::optional<uint32_t> UserStore::countUsers() {
 }
 
 std::optional<StoredUser> UserStore::nextUser(const std::string& previousId) {
+  std::lock_guard guard(lock_);
   Use query(prepare(
       "SELECT user_id, display_name FROM users WHERE user_id > ?1 ORDER BY user_id LIMIT 1"));
   if (!query) return std::nullopt;
@@ -218,6 +292,7 @@ std::optional<StoredUser> UserStore::nextUser(const std::string& previousId) {
 }
 
 std::optional<std::vector<StoredUser>> UserStore::allUsers() {
+  std::lock_guard guard(lock_);
   Use query(prepare("SELECT user_id, display_name FROM users ORDER BY user_id"));
   if (!query) return std::nullopt;
   std::vector<StoredUser> users;
@@ -234,6 +309,7 @@ std::optional<std::vector<StoredUser>> UserStore::allUsers() {
 
 std::optional<StoredUserInfo> UserStore::userInfo(const std::string& userId,
                                                   StoreOutcome* outcome) {
+  std::lock_guard guard(lock_);
   StoredUserInfo info;
   {
     Use query(prepare(
@@ -286,11 +362,15 @@ StoreOutcome UserStore::userExists(const std::string& userId, bool* exists) {
 }
 
 StoreOutcome UserStore::addFinger(const std::string& userId, const std::string& displayName,
-                                  int16_t finger, const uint8_t* record, uint16_t recordSize) {
-  int16_t type = 0;
-  uint16_t size = 0;
+                                  int16_t finger, const uint8_t* record, uint16_t recordSize,
+                                  const std::string& source) {
+  std::lock_guard guard(lock_);
+  auto enrolled = std::make_shared<EnrolledFinger>();
+  enrolled->userId = userId;
+  enrolled->finger = finger;
+  enrolled->source = source;
   if (finger < 0 || finger > kMaxFingerNumber) return StoreOutcome::kNoSuchFinger;
-  if (!record || !WGCheckIOTemplateRec(record, &type, &size) || size != recordSize) {
+  if (!record || !MatcherTemplateOf(record, recordSize, &enrolled->matcherTemplate)) {
     return StoreOutcome::kBadRecord;
   }
   if (!begin()) return StoreOutcome::kFailed;
@@ -302,7 +382,8 @@ StoreOutcome UserStore::addFinger(const std::string& userId, const std::string& 
     Use addUser(prepare(
         "INSERT INTO users (user_id, display_name, created, last_enrolled) VALUES (?1, ?2, ?3, ?3)"
         " ON CONFLICT (user_id) DO UPDATE SET last_enrolled = ?3"));
-    Use addFinger(prepare("INSERT INTO fingers (user_id, finger, record) VALUES (?1, ?2, ?3)"));
+    Use addFinger(prepare(
+        "INSERT INTO fingers (user_id, finger, record, source) VALUES (?1, ?2, ?3, ?4)"));
     if (count && taken && addUser && addFinger) {
       int takenStep = taken.text(1, userId).integer(2, finger).step();
       int countStep = count.text(1, userId).step();
@@ -313,8 +394,11 @@ StoreOutcome UserStore::addFinger(const std::string& userId, const std::string& 
       } else if (takenStep == SQLITE_DONE && countStep == SQLITE_ROW &&
                  addUser.text(1, userId).text(2, displayName).integer(3, now).step() ==
                      SQLITE_DONE &&
-                 addFinger.text(1, userId).integer(2, finger).blob(3, record, recordSize).step() ==
-                     SQLITE_DONE) {
+                 addFinger.text(1, userId)
+                         .integer(2, finger)
+                         .blob(3, record, recordSize)
+                         .text(4, source)
+                         .step() == SQLITE_DONE) {
         outcome = StoreOutcome::kDone;
       } else {
         traceFailure("add finger");
@@ -326,10 +410,13 @@ StoreOutcome UserStore::addFinger(const std::string& userId, const std::string& 
     return outcome;
   }
   PauseForTest();
-  return commit() ? StoreOutcome::kDone : StoreOutcome::kFailed;
+  if (!commit()) return StoreOutcome::kFailed;
+  changeGallery([&](Gallery& gallery) { gallery.push_back(std::move(enrolled)); });
+  return StoreOutcome::kDone;
 }
 
 StoreOutcome UserStore::deleteFinger(const std::string& userId, int16_t finger) {
+  std::lock_guard guard(lock_);
   if (!begin()) return StoreOutcome::kFailed;
   StoreOutcome outcome = StoreOutcome::kFailed;
   {
@@ -356,10 +443,15 @@ StoreOutcome UserStore::deleteFinger(const std::string& userId, int16_t finger) 
     rollback();
     return outcome;
   }
-  return commit() ? StoreOutcome::kDone : StoreOutcome::kFailed;
+  if (!commit()) return StoreOutcome::kFailed;
+  changeGallery([&](Gallery& gallery) {
+    std::erase_if(gallery, [&](const auto& f) { return f->userId == userId && f->finger == finger; });
+  });
+  return StoreOutcome::kDone;
 }
 
 StoreOutcome UserStore::deleteUser(const std::string& userId) {
+  std::lock_guard guard(lock_);
   Use remove(prepare("DELETE FROM users WHERE user_id = ?1"));
   if (!remove) return StoreOutcome::kFailed;
   // One statement is one transaction; the fingers go with the user by the cascade.
@@ -367,10 +459,15 @@ StoreOutcome UserStore::deleteUser(const std::string& userId) {
     traceFailure("delete user");
     return StoreOutcome::kFailed;
   }
-  return sqlite3_changes(db_) ? StoreOutcome::kDone : StoreOutcome::kNoSuchUser;
+  if (sqlite3_changes(db_) == 0) return StoreOutcome::kNoSuchUser;
+  changeGallery([&](Gallery& gallery) {
+    std::erase_if(gallery, [&](const auto& f) { return f->userId == userId; });
+  });
+  return StoreOutcome::kDone;
 }
 
 StoreOutcome UserStore::setDisplayName(const std::string& userId, const std::string& displayName) {
+  std::lock_guard guard(lock_);
   Use update(prepare("UPDATE users SET display_name = ?2 WHERE user_id = ?1"));
   if (!update) return StoreOutcome::kFailed;
   if (update.text(1, userId).text(2, displayName).step() != SQLITE_DONE) {
@@ -381,16 +478,32 @@ StoreOutcome UserStore::setDisplayName(const std::string& userId, const std::str
 }
 
 StoreOutcome UserStore::deleteAllUsers() {
+  std::lock_guard guard(lock_);
   Use remove(prepare("DELETE FROM users"));
   if (!remove) return StoreOutcome::kFailed;
   if (remove.step() != SQLITE_DONE) {
     traceFailure("delete all users");
     return StoreOutcome::kFailed;
   }
+  changeGallery([](Gallery& gallery) { gallery.clear(); });
   return StoreOutcome::kDone;
 }
 
+std::optional<std::string> UserStore::displayName(const std::string& userId) {
+  std::lock_guard guard(lock_);
+  Use query(prepare("SELECT display_name FROM users WHERE user_id = ?1"));
+  if (!query) return std::nullopt;
+  query.text(1, userId);
+  int step = query.step();
+  if (step != SQLITE_ROW) {
+    if (step != SQLITE_DONE) traceFailure("display name");
+    return std::nullopt;
+  }
+  return query.columnText(0);
+}
+
 std::optional<std::map<uint16_t, std::vector<uint8_t>>> UserStore::storedSettings() {
+  std::lock_guard guard(lock_);
   Use query(prepare("SELECT identifier, value FROM settings"));
   if (!query) return std::nullopt;
   std::map<uint16_t, std::vector<uint8_t>> values;
@@ -406,12 +519,40 @@ std::optional<std::map<uint16_t, std::vector<uint8_t>>> UserStore::storedSetting
 }
 
 bool UserStore::storeSetting(uint16_t identifier, const uint8_t* value, uint8_t size) {
+  std::lock_guard guard(lock_);
   Use upsert(prepare(
       "INSERT INTO settings (identifier, value) VALUES (?1, ?2)"
       " ON CONFLICT (identifier) DO UPDATE SET value = ?2"));
   if (!upsert) return false;
   if (upsert.integer(1, identifier).blob(2, value, size).step() != SQLITE_DONE) {
     traceFailure("store setting");
+    return false;
+  }
+  return true;
+}
+
+std::optional<std::map<std::string, std::string>> UserStore::sensorValues() {
+  std::lock_guard guard(lock_);
+  Use query(prepare("SELECT name, value FROM sensor"));
+  if (!query) return std::nullopt;
+  std::map<std::string, std::string> values;
+  int step;
+  while ((step = query.step()) == SQLITE_ROW) values[query.columnText(0)] = query.columnText(1);
+  if (step != SQLITE_DONE) {
+    traceFailure("read sensor values");
+    return std::nullopt;
+  }
+  return values;
+}
+
+bool UserStore::storeSensorValue(const std::string& name, const std::string& value) {
+  std::lock_guard guard(lock_);
+  Use upsert(prepare(
+      "INSERT INTO sensor (name, value) VALUES (?1, ?2)"
+      " ON CONFLICT (name) DO UPDATE SET value = ?2"));
+  if (!upsert) return false;
+  if (upsert.text(1, name).text(2, value).step() != SQLITE_DONE) {
+    traceFailure("store sensor value");
     return false;
   }
   return true;

@@ -7,7 +7,10 @@
 #include <sqlite3.h>
 
 #include <cstdint>
+#include <functional>
 #include <map>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -34,6 +37,20 @@ struct StoredUserInfo {
   int64_t created = 0;           // seconds since 1970 UTC
   int64_t lastEnrolled = 0;
 };
+
+// One enrolled finger as the matching needs it: whose it is, the matcher template of its
+// record (opened once, when the store is opened or the finger is added), and where the
+// simulated sensor took it from, so that it can present the same finger again.
+struct EnrolledFinger {
+  std::string userId;
+  int16_t finger = 0;
+  std::string source;
+  std::vector<uint8_t> matcherTemplate;
+};
+// Every enrolled finger, oldest enrollment first. A gallery handed out never changes: a change
+// of the store makes a new one, so a long comparison runs on a consistent set without holding
+// the store.
+using Gallery = std::vector<std::shared_ptr<const EnrolledFinger>>;
 
 enum class StoreOutcome {
   kDone,
@@ -65,18 +82,28 @@ class UserStore {
   std::optional<StoredUserInfo> userInfo(const std::string& userId, StoreOutcome* outcome);
 
   // Adds finger `finger` with its sealed reference template record to the user, creating the
-  // user with `displayName` when it does not exist yet: all of it or nothing.
+  // user with `displayName` when it does not exist yet: all of it or nothing. `source` says
+  // what the sensor was shown (empty when nobody knows).
   StoreOutcome addFinger(const std::string& userId, const std::string& displayName,
-                         int16_t finger, const uint8_t* record, uint16_t recordSize);
+                         int16_t finger, const uint8_t* record, uint16_t recordSize,
+                         const std::string& source = {});
   // Removing the last finger removes the user: the store holds only enrolled users.
   StoreOutcome deleteFinger(const std::string& userId, int16_t finger);
   StoreOutcome deleteUser(const std::string& userId);
   StoreOutcome setDisplayName(const std::string& userId, const std::string& displayName);
   StoreOutcome deleteAllUsers();
 
+  std::shared_ptr<const Gallery> gallery();
+  // The user's display name, or nothing when the user does not exist or the store failed.
+  std::optional<std::string> displayName(const std::string& userId);
+
   // Settings written by clients, by identifier; the others keep their defaults.
   std::optional<std::map<uint16_t, std::vector<uint8_t>>> storedSettings();
   bool storeSetting(uint16_t identifier, const uint8_t* value, uint8_t size);
+
+  // What the simulated sensor was told to do, by name, so that it survives a restart.
+  std::optional<std::map<std::string, std::string>> sensorValues();
+  bool storeSensorValue(const std::string& name, const std::string& value);
 
  private:
   bool exec(const char* sql);
@@ -86,7 +113,13 @@ class UserStore {
   void rollback();
   StoreOutcome userExists(const std::string& userId, bool* exists);
   void traceFailure(const char* what);
+  bool loadGallery();
+  void changeGallery(const std::function<void(Gallery&)>& change);
 
+  // The server's request loop and its capture worker share the store; each operation holds
+  // this lock throughout.
+  std::recursive_mutex lock_;
+  std::shared_ptr<const Gallery> gallery_ = std::make_shared<const Gallery>();
   sqlite3* db_ = nullptr;
   std::map<const char*, sqlite3_stmt*> statements_;  // prepared once, by their text's address
 };

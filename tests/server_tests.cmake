@@ -21,3 +21,14 @@ target_compile_definitions(user_store_test PRIVATE
   WG_SERVER="$<TARGET_FILE:WGServer>"
   WG_USER_CLIENT="$<TARGET_FILE:wg_user_client>"
   WG_STORE_WRITER="$<TARGET_FILE:wg_store_writer>")
+
+# The captures end to end: an application linked against libwgrpc.so, the real server with its
+# simulated sensor, and wgsensor to say what the sensor is shown.
+add_executable(wg_capture_client server/wg_capture_client.cpp)
+target_link_libraries(wg_capture_client PRIVATE wgrpc)
+wg_add_test(capture_test server/capture_test.cpp LIBS wg_user_store wgrpc_static)
+add_dependencies(capture_test WGServer wg_capture_client wgsensor)
+target_compile_definitions(capture_test PRIVATE
+  WG_SERVER="$<TARGET_FILE:WGServer>"
+  WG_CAPTURE_CLIENT="$<TARGET_FILE:wg_capture_client>"
+  WG_SENSOR="$<TARGET_FILE:wgsensor>")

@@ -78,7 +78,15 @@ void PrepareMatcher(int32_t iCompare) {
   bii_setthresh(kBiiThreshold);
 }
 
-uint8_t* PixelsOf(uint8_t* pBitmap) {
+uint16_t MinimumScore() {
+  uint32_t uiSetting = 0;
+  if (!GetSetting(kMinimumScoreSetting, true, &uiSetting)) return kDefaultMinimumScore;
+  return static_cast<uint16_t>(uiSetting);
+}
+
+}  // namespace
+
+uint8_t* MatcherPixelsOf(uint8_t* pBitmap) {
   return pBitmap + WG_OS_BITMAP_PIXEL_OFFSET;
 }
 
@@ -89,13 +97,12 @@ uint8_t* MatcherBitmapOf(const uint8_t* pRawImage) {
   return pBitmap;
 }
 
-uint16_t MinimumScore() {
-  uint32_t uiSetting = 0;
-  if (!GetSetting(kMinimumScoreSetting, true, &uiSetting)) return kDefaultMinimumScore;
-  return static_cast<uint16_t>(uiSetting);
+MatchFigures CompareImageWithBiiTemplate(const uint8_t* pBiiTemplate, const uint8_t* pPixels) {
+  PrepareMatcher(kBiiCompareForMatch);
+  MatchFigures figures{};
+  bii_verify(pPixels, pBiiTemplate, &figures.fQ, &figures.fC, &figures.fS, kBiiWorkArgument);
+  return figures;
 }
-
-}  // namespace
 
 WGResult WGBuildBiiReferenceTemplate(const uint8_t* pPixels, uint8_t* pBiiTemplate,
                                      BuildFigures* pFigures) {
@@ -112,8 +119,10 @@ WGResult WGBuildBiiReferenceTemplate(const uint8_t* pPixels, uint8_t* pBiiTempla
 
 void WGBiiMatchImageToTemplate(const uint8_t* pBiiTemplate, const uint8_t* pPixels, float* pfQ,
                                float* pfC, float* pfS) {
-  PrepareMatcher(kBiiCompareForMatch);
-  bii_verify(pPixels, pBiiTemplate, pfQ, pfC, pfS, kBiiWorkArgument);
+  const MatchFigures figures = CompareImageWithBiiTemplate(pBiiTemplate, pPixels);
+  *pfQ = figures.fQ;
+  *pfC = figures.fC;
+  *pfS = figures.fS;
   char szText[kTraceTextLength];
   std::snprintf(szText, sizeof szText, "WGBiiMatchImageToTemplate: Q %.2f C %.2f S %.2f",
                 static_cast<double>(*pfQ), static_cast<double>(*pfC), static_cast<double>(*pfS));
@@ -136,7 +145,7 @@ WGResult WGMatchBiiTemplatePair(const uint8_t* pBiiTemplate, const uint8_t* pMat
     return WG_OUT_OF_MEMORY;
   }
   MatchFigures figures{};
-  WGBiiMatchImageToTemplate(pBiiTemplate, PixelsOf(pBitmap), &figures.fQ, &figures.fC, &figures.fS);
+  WGBiiMatchImageToTemplate(pBiiTemplate, MatcherPixelsOf(pBitmap), &figures.fQ, &figures.fC, &figures.fS);
   char szText[kTraceTextLength];
   std::snprintf(szText, sizeof szText, "WGMatchBiiTemplatePair: Q %.2f C %.2f S %.2f MS %.2f",
                 static_cast<double>(figures.fQ), static_cast<double>(figures.fC),
@@ -178,7 +187,7 @@ WGResult WGSBuildReferenceTemplate(const uint8_t* pImageBuffer, uint8_t* pRecord
   uint8_t* pBitmap = MatcherBitmapOf(pImageBuffer);
   if (pBitmap == nullptr) return WG_FUNCTION_FAILED;
   const WGResult iResult =
-      WGBuildBiiReferenceTemplate(PixelsOf(pBitmap), pRecord + kRecMatcherTemplate, pFigures);
+      WGBuildBiiReferenceTemplate(MatcherPixelsOf(pBitmap), pRecord + kRecMatcherTemplate, pFigures);
   FreeOSBitmap(pBitmap);
   std::memcpy(pRecord + kRecTrailer, pImageBuffer + offsetof(WGImageBuffer, trailer),
               WG_IMAGE_TRAILER_SIZE);

@@ -40,6 +40,13 @@ struct Confidences {
 // the build figures when `pFigures` is given. WG_OK, or WG_BAD_ARGUMENT for a null input.
 WGResult WGBuildBiiReferenceTemplate(const uint8_t* pPixels, uint8_t* pBiiTemplate,
                                      BuildFigures* pFigures);
+// The matcher bitmap of a 128 x 128 raw image: an OS bitmap that FreeOSBitmap releases, or null
+// when it cannot be had; and the pixel area the matcher reads.
+uint8_t* MatcherBitmapOf(const uint8_t* pRawImage);
+uint8_t* MatcherPixelsOf(uint8_t* pBitmap);
+// One comparison under the match settings, untraced: for a caller that compares one image
+// with many templates and traces the outcome once.
+MatchFigures CompareImageWithBiiTemplate(const uint8_t* pBiiTemplate, const uint8_t* pPixels);
 // Compares the pixel area of a matcher bitmap with a matcher template.
 void WGBiiMatchImageToTemplate(const uint8_t* pBiiTemplate, const uint8_t* pPixels, float* pfQ,
                                float* pfC, float* pfS);
