@@ -677,8 +677,13 @@ bool CaptureEngine::begin(CaptureOrder order) {
   finished_.erase(order.processId);
   running_ = std::make_unique<Running>();
   running_->order = std::move(order);
-  wake_.notify_all();
   return true;
+}
+
+void CaptureEngine::go(uint32_t processId) {
+  std::lock_guard guard(lock_);
+  if (running_ && running_->order.processId == processId) running_->ready = true;
+  wake_.notify_all();
 }
 
 void CaptureEngine::abort(uint32_t processId) {
@@ -757,6 +762,7 @@ bool CaptureEngine::setPresentation(const std::string& text, std::string* reason
     automatic_ = automatic;
     fixed_ = subject;
     presentation_ = text;
+    ++presentationChanges_;
   }
   TraceMsg(TRACE_WHERE_SENSOR, TRACE_TYPE_INFO, ("Simulated user presents: " + text).c_str(), nullptr);
   store_.storeSensorValue("presentation", text);
@@ -843,6 +849,15 @@ void CaptureEngine::runOrder(Running& running) {
 }
 
 void CaptureEngine::keepStreaming() {
+  {
+    std::lock_guard guard(lock_);
+    if (presented_ != presentationChanges_) {
+      presented_ = presentationChanges_;
+      sensor_.withdraw();
+      streamAsked_ = false;
+      streamSince_ = platform::GetTickCount();
+    }
+  }
   bool down = sensor_.fingerDown();
   if (!streamAsked_ && platform::TickBudgetSpent(streamSince_, down ? kStreamDownMs : kStreamUpMs)) {
     if (down) {
@@ -872,7 +887,7 @@ void CaptureEngine::keepStreaming() {
 void CaptureEngine::work() {
   std::unique_lock lock(lock_);
   while (!quit_) {
-    if (running_ && !running_->started) {
+    if (running_ && running_->ready && !running_->started) {
       running_->started = true;
       Running& running = *running_;
       lock.unlock();

@@ -85,8 +85,11 @@ class CaptureEngine {
   // Stops the capture under way and the worker.
   void stop();
 
-  // Starts the client's capture. False when the sensor is busy with another client's.
+  // Takes the sensor for the client's capture, which starts at go(): a transaction's client
+  // hears that it has begun before its first event. False when the sensor is busy with
+  // another client's capture.
   bool begin(CaptureOrder order);
+  void go(uint32_t processId);
   // Stops the client's capture and forgets what it came to; returns once it has stopped.
   void abort(uint32_t processId);
   enum class Collected : uint8_t { kResult, kUnfinished, kNone };
@@ -111,6 +114,7 @@ class CaptureEngine {
   struct Running {
     CaptureOrder order;
     std::atomic<bool> stop{false};
+    bool ready = false;  // go() was called
     bool started = false;
   };
   void work();
@@ -141,4 +145,8 @@ class CaptureEngine {
   // was asked to change. The worker's.
   uint32_t streamSince_ = 0;
   bool streamAsked_ = false;
+  // Bumped by every change of what is presented: the user then takes away what was on the
+  // sensor. presented_ is the worker's.
+  uint32_t presentationChanges_ = 0;
+  uint32_t presented_ = 0;
 };

@@ -116,7 +116,9 @@ void Begin(ServerState& state, CaptureOrder order, const Request& request, Sessi
     AnswerWithRequest(request, session, replyLength, resultAt, kSensorBusy);
     return;
   }
+  // The client takes the transaction's events only once it knows the transaction has begun.
   if (!blocking) AnswerWithRequest(request, session, replyLength, resultAt, kStarted);
+  state.capture.go(request.processId);
 }
 
 // Why the user of an enrollment cannot take the finger; nothing when it can.

@@ -26,7 +26,7 @@ target_compile_definitions(user_store_test PRIVATE
 # simulated sensor, and wgsensor to say what the sensor is shown.
 add_executable(wg_capture_client server/wg_capture_client.cpp)
 target_link_libraries(wg_capture_client PRIVATE wgrpc)
-wg_add_test(capture_test server/capture_test.cpp LIBS wg_user_store wgrpc_static)
+wg_add_test(capture_test server/capture_test.cpp LIBS wg_user_store wgrpc_static wg_fingers)
 add_dependencies(capture_test WGServer wg_capture_client wgsensor)
 target_compile_definitions(capture_test PRIVATE
   WG_SERVER="$<TARGET_FILE:WGServer>"

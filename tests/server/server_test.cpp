@@ -11,7 +11,9 @@
 #include <vector>
 
 #include "api/basic_messages.h"
+#include "api/transaction_messages.h"
 #include "connect/api_messages.h"
+#include "local/acquire_messages.h"
 #include "platform/sync.h"
 #include "platform/time.h"
 #include "platform/window_object.h"
@@ -20,6 +22,7 @@
 #include "tests/support/isolation.h"
 #include "tests/support/peer_process.h"
 #include "whorlgate/wg_basic.h"
+#include "whorlgate/wg_template.h"
 
 namespace {
 
@@ -279,8 +282,33 @@ TEST_F(ServerTest, MalformedRequestsAreDroppedAndTheNextOneIsServed) {
          c.sendRecord(4, Message(WG_API_GETTEMPLATESIZE, kTemplateSizeMsgSize));
          c.sendRecord(0, {1, 2, 3, 4});
        }},
-      {"a request type not served yet",
+      {"open stream shorter than its type",
        [](PipeClient& c) { c.send(Message(WG_API_OPEN_STREAM, 16)); }},
+      {"blocking enroll shorter than its type",
+       [](PipeClient& c) { c.send(Message(WG_API_ENROLL, kEnrollMsgSize - 1)); }},
+      {"begin enroll whose user ID does not end in its field",
+       [](PipeClient& c) {
+         Bytes m = Message(WG_API_BEGIN_ENROLL, kBeginEnrollMsgSize);
+         StoreU32(m.data() + kBeginEnrollMsgHasUser, 1);
+         std::fill_n(m.begin() + UserIdAt(kBeginEnrollMsgUser), WG_USER_ID_LENGTH, 'x');
+         c.send(m);
+       }},
+      {"begin validate ID whose display name does not end in its field",
+       [](PipeClient& c) {
+         Bytes m = Message(WG_API_BEGIN_VALIDATE_ID, kBeginValidateIdMsgSize);
+         std::fill_n(m.begin() + DisplayNameAt(kBeginValidateIdMsgUser), WG_DISPLAY_NAME_LENGTH,
+                     'x');
+         c.send(m);
+       }},
+      {"begin verify shorter than the smallest record",
+       [](PipeClient& c) { c.send(Message(WG_API_BEGIN_VERIFY, kBeginVerifyMsgRecords + 100)); }},
+      {"acquisition whose record does not open",
+       [](PipeClient& c) {
+         Bytes m = Message(WG_API_BEGIN_ACQUIRE_IMAGE,
+                           kBeginAcquireMsgRecord + WG_REFERENCE_TEMPLATE_SIZE);
+         StoreU32(m.data() + kBeginAcquireMsgHasRecord, 1);
+         c.send(m);
+       }},
       {"init shorter than its type", [](PipeClient& c) { c.send(Message(WG_API_INIT, 14)); }},
       {"init whose application block runs past the message",
        [](PipeClient& c) {

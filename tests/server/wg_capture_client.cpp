@@ -1,7 +1,7 @@
 // An application of the installed kind for the capture tests: linked against libwgrpc.so, it
 // runs one capture after another against WGServer and reports on standard output.
 //
-//   wg_capture_client COMMAND...
+//   wg_capture_client [--patience MS] COMMAND...
 //   enroll USER FINGER [FILE]   WGBeginEnroll ... WGEndEnroll, polled; the template to FILE
 //   enroll-callback USER FINGER the same with a callback
 //   validate USER               WGBeginValidateID ... WGEndValidateIDEx
@@ -20,7 +20,8 @@
 //   hold                        waits until standard input closes
 //
 // Every transaction prints "events" (each non-image event as TYPE:SUBCODE, images counted)
-// and "end RESULT ...". A time-out prints "timeout".
+// and "end RESULT ...". A time-out prints "timeout"; a transaction that neither completes nor
+// times out within the patience (60 s) is aborted and prints "stalled".
 #include <unistd.h>
 
 #include <atomic>
@@ -59,9 +60,17 @@ void Note(Events& events, const WGEventMessage* message) {
   }
 }
 
-// Polls until the transaction completes or times out; false for a time-out.
+int g_patienceMs = 60000;
+
+// Polls until the transaction completes or times out; false when it did not complete.
 bool Poll(uint32_t id, Events& events) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(g_patienceMs);
   while (!events.complete && !events.timedOut) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      WGAbortTransaction(id);
+      printf("events images=%d%s\nstalled\n", events.images, events.seen.c_str());
+      return false;
+    }
     WGEventMessage* message = WGContinueTransaction(id);
     if (!message) {
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -141,7 +150,12 @@ void Enroll(const char* id, int16_t finger, const char* file, bool callback) {
 
 int main(int argc, char** argv) {
   setvbuf(stdout, nullptr, _IOLBF, 0);
-  for (int i = 1; i < argc; ++i) {
+  int first = 1;
+  if (argc > 2 && !strcmp(argv[1], "--patience")) {
+    g_patienceMs = atoi(argv[2]);
+    first = 3;
+  }
+  for (int i = first; i < argc; ++i) {
     std::string command = argv[i];
     auto more = [&](int n) { return i + n < argc; };
     if ((command == "enroll" || command == "enroll-callback") && more(2)) {
