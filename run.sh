@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Builds the kit and runs it: a terminal follows the trace pipe while an application loads the
-# client library, which starts WGServer, connects and makes its calls; then everything stops.
+# client library, which starts WGServer, and enrolls, identifies and verifies a finger on the
+# simulated sensor; then everything stops.
 set -euo pipefail
 cd "$(dirname "$0")"
 source scripts/ensure-packages.sh
 ensure_packages "${KIT_BUILD_PACKAGES[@]}"
 
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWG_BUILD_TESTS=OFF >/dev/null
-cmake --build build -j"$(nproc)" --target wgrpc WGServer wgtrace hello_whorlgate
+cmake --build build -j"$(nproc)" --target wgrpc WGServer wgsensor wgtrace hello_whorlgate
 
 # A namespace and registry of this run's own, so a kit already running here is left alone.
 run=$(mktemp -d /dev/shm/whorlgate-run-XXXXXX)
@@ -22,8 +23,9 @@ cleanup() {
 }
 trap cleanup EXIT
 
+# Every category but the pipes' own ("OS Pipe", 0x02000000), which trace each look at a pipe.
 echo "== trace records as they arrive (tick, where, type, text)"
-build/bin/wgtrace follow --idle-exit 1500 &
+build/bin/wgtrace follow --idle-exit 1500 --where 0xFDFFFFFF &
 follower=$!
 sleep 0.3
 echo "== the application"

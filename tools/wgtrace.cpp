@@ -1,6 +1,8 @@
 // wgtrace: the kit's trace pipe from a terminal.
 //
-//   wgtrace follow [--count N] [--idle-exit MS]   print trace records as they arrive
+//   wgtrace follow [--count N] [--idle-exit MS] [--where MASK] [--type MASK]
+//                  print trace records as they arrive, those whose where and type bits meet
+//                  the masks (default: all)
 //   wgtrace emit [--where MASK] [--type MASK] TEXT [--repeat N]   trace TEXT from this process
 //
 // Records written while nobody follows wait in the pipe (about 225 of them) until a reader
@@ -27,7 +29,7 @@ void OnSignal(int) { g_stop = 1; }
 
 int Usage(FILE* out) {
   fprintf(out,
-          "usage: wgtrace follow [--count N] [--idle-exit MS]\n"
+          "usage: wgtrace follow [--count N] [--idle-exit MS] [--where MASK] [--type MASK]\n"
           "       wgtrace emit [--where MASK] [--type MASK] [--repeat N] TEXT\n");
   return out == stdout ? 0 : 2;
 }
@@ -56,7 +58,7 @@ std::string BitNames(uint32_t bits, const char (*names)[kTraceNameLength]) {
   return out.empty() ? "-" : out;
 }
 
-int Follow(unsigned long count, unsigned long idleExitMs) {
+int Follow(unsigned long count, unsigned long idleExitMs, uint32_t where, uint32_t type) {
   signal(SIGINT, OnSignal);
   signal(SIGTERM, OnSignal);
   g_pTraceControl = TraceInit(nullptr);
@@ -74,6 +76,7 @@ int Follow(unsigned long count, unsigned long idleExitMs) {
       continue;
     }
     lastRecord = platform::GetTickCount();
+    if (!(record.uiWhere & where) || !(record.uiType & type)) continue;
     record.szText[kTraceTextLength - 1] = '\0';
     printf("%10u  %-16s %-12s %s\n", record.uiTickCount,
            BitNames(record.uiWhere, g_TraceWhereNames).c_str(),
@@ -109,7 +112,10 @@ int main(int argc, char** argv) {
   std::string command = argv[1];
   if (command == "--help" || command == "-h") return Usage(stdout);
   unsigned long count = 0, idleExit = 0, repeat = 1;
-  unsigned long where = TRACE_WHERE_FRAMEWORK, type = TRACE_TYPE_INFO;
+  // Emit traces as "FrameWork" "Info" by default; follow shows everything by default.
+  bool following = command == "follow";
+  unsigned long where = following ? 0xFFFFFFFFul : TRACE_WHERE_FRAMEWORK;
+  unsigned long type = following ? 0xFFFFFFFFul : TRACE_TYPE_INFO;
   const char* text = nullptr;
   for (int i = 2; i < argc; ++i) {
     std::string arg = argv[i];
@@ -131,7 +137,9 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
-  if (command == "follow") return Follow(count, idleExit);
+  if (following) {
+    return Follow(count, idleExit, static_cast<uint32_t>(where), static_cast<uint32_t>(type));
+  }
   if (command == "emit" && text) return Emit(static_cast<uint32_t>(where), static_cast<uint32_t>(type), repeat, text);
   return Usage(stderr);
 }

@@ -7,7 +7,8 @@ prefix=$1
 here=$(cd "$(dirname "$0")" && pwd)
 fail() { echo "install check: $*" >&2; exit 1; }
 
-for f in include/whorlgate.h lib/libwgrpc.so lib/pkgconfig/wgrpc.pc lib/cmake/Whorlgate/WhorlgateConfig.cmake; do
+for f in include/whorlgate.h lib/libwgrpc.so lib/pkgconfig/wgrpc.pc lib/cmake/Whorlgate/WhorlgateConfig.cmake \
+  bin/WGServer bin/wgsensor; do
   [ -e "$prefix/$f" ] || fail "missing $f"
 done
 
@@ -27,8 +28,13 @@ export WHORLGATE_OBJECT_DIR="$work/objects"
 export WHORLGATE_MACHINE_REGISTRY="$work/machine.reg"
 export WHORLGATE_USER_REGISTRY="$work/user.reg"
 export WHORLGATE_SERVER_STORE="$work/users.db"
-output=$("$work/hello_whorlgate") || fail "the example failed: $output"
-grep -q '^template size 2384$' <<<"$output" || fail "unexpected output: $output"
+# A quick simulated user, so that the example's enrollment takes a second or two.
+"$prefix/bin/wgsensor" pace --frame-ms 20 --delay-ms 50 >/dev/null || fail "wgsensor failed"
+output=$("$work/hello_whorlgate" 2>&1) || fail "the example failed: $output"
+for line in 'template size 2384' 'enrolled hello, template 2384 bytes' 'identified hello (Hello World)' \
+  'the finger matches the kept template'; do
+  grep -qxF "$line" <<<"$output" || fail "no \"$line\" in: $output"
+done
 grep -q "\"WGServer\"=\"$prefix/bin/WGServer\"" "$work/machine.reg" || fail "server path not stored"
 pkill -TERM -f "^$prefix/bin/WGServer" || true
-echo "install check: layout, header (C and C++), pkg-config and find_package builds, example run: all fine"
+echo "install check: layout, header (C and C++), pkg-config and find_package builds, example run (enroll, identify, verify): all fine"
