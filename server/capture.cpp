@@ -849,14 +849,18 @@ void CaptureEngine::runOrder(Running& running) {
 }
 
 void CaptureEngine::keepStreaming() {
+  bool changed;
   {
     std::lock_guard guard(lock_);
-    if (presented_ != presentationChanges_) {
-      presented_ = presentationChanges_;
-      sensor_.withdraw();
-      streamAsked_ = false;
-      streamSince_ = platform::GetTickCount();
-    }
+    changed = presented_ != presentationChanges_;
+    presented_ = presentationChanges_;
+  }
+  // A stream that starts, or a new presentation, finds the finger off the sensor and the user
+  // about to put it down.
+  if (changed || platform::TickBudgetSpent(lastStreamFrame_, kStreamUpMs)) {
+    sensor_.withdraw();
+    streamAsked_ = false;
+    streamSince_ = platform::GetTickCount() - kStreamUpMs - 1;
   }
   bool down = sensor_.fingerDown();
   if (!streamAsked_ && platform::TickBudgetSpent(streamSince_, down ? kStreamDownMs : kStreamUpMs)) {
@@ -878,6 +882,7 @@ void CaptureEngine::keepStreaming() {
     streamAsked_ = true;
   }
   sensor_.capture();
+  lastStreamFrame_ = platform::GetTickCount();
   if (sensor_.fingerDown() != down) {
     streamAsked_ = false;
     streamSince_ = platform::GetTickCount();

@@ -144,6 +144,7 @@ class CaptureEngine {
   // The simulated user at an open stream: since when the finger is down (or up), and whether it
   // was asked to change. The worker's.
   uint32_t streamSince_ = 0;
+  uint32_t lastStreamFrame_ = 0;
   bool streamAsked_ = false;
   // Bumped by every change of what is presented: the user then takes away what was on the
   // sensor. presented_ is the worker's.

@@ -77,8 +77,6 @@ constexpr Default kDefaults[] = {
 };
 // clang-format on
 
-// The settings table is one array ended by an entry of kind 0; this is its first entry.
-constexpr const char* kFirstSetting = "sIBiasGCL iControlBits";
 constexpr uint8_t kSettingSwitch = 3;
 
 const Default* FindDefault(const char* name) {
@@ -128,8 +126,7 @@ const char* CheckValue(const SettingEntry& entry, const uint8_t* value) {
 
 bool ServerSettings::load(UserStore& store, std::string* error) {
   parameters_.clear();
-  const SettingEntry* first = FindSetting(kFirstSetting);
-  for (const SettingEntry* entry = first; entry && entry->ucKind != kSettingEnd; ++entry) {
+  for (const SettingEntry* entry = AllSettings(); entry->ucKind != kSettingEnd; ++entry) {
     auto [it, added] = parameters_.try_emplace(entry->uiIdentifier, Parameter{entry, {}});
     const SettingEntry& owner = *it->second.entry;
     if (!added && (owner.ucSize != entry->ucSize || owner.ucKind != entry->ucKind)) {

@@ -193,6 +193,8 @@ void WriteValue(const SettingEntry& entry, const void* pValue, uint8_t* pField) 
 
 }  // namespace
 
+const SettingEntry* AllSettings() { return kSettings.data(); }
+
 const SettingEntry* FindSetting(const char* pszName) {
   if (!pszName) return nullptr;
   for (const SettingEntry& entry : kSettings) {

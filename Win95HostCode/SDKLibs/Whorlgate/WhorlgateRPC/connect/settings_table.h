@@ -22,6 +22,8 @@ static_assert(sizeof(SettingEntry) == 256);
 
 inline constexpr int kSettingCount = 178;
 
+// The whole table: kSettingCount entries, then one of kind kSettingEnd.
+const SettingEntry* AllSettings();
 // The entry named `pszName`, compared without regard to case (the first match), or null.
 const SettingEntry* FindSetting(const char* pszName);
 
