@@ -1,33 +1,67 @@
 #!/usr/bin/env bash
-# Builds the kit and runs it: a terminal follows the trace pipe while an application loads the
-# client library, which starts WGServer, and enrolls, identifies and verifies a finger on the
-# simulated sensor; then everything stops.
+# The kit's main job: builds it and walks through it in a terminal with wgcli against the
+# server's simulated sensor, showing the server's traces as they come. The users it enrolls stay
+# in the kit's store (docs/server.md says where), so wgcli can be used on them afterwards; a
+# second run starts afresh with the same two users.
 set -euo pipefail
 cd "$(dirname "$0")"
 source scripts/ensure-packages.sh
 ensure_packages "${KIT_BUILD_PACKAGES[@]}"
 
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWG_BUILD_TESTS=OFF >/dev/null
-cmake --build build -j"$(nproc)" --target wgrpc WGServer wgsensor wgtrace hello_whorlgate
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j"$(nproc)" --target wgrpc WGServer wgsensor wgcli wgtrace hello_whorlgate
 
-# A namespace and registry of this run's own, so a kit already running here is left alone.
-run=$(mktemp -d /dev/shm/whorlgate-run-XXXXXX)
-export WHORLGATE_OBJECT_DIR="$run/objects"
-export WHORLGATE_MACHINE_REGISTRY="$run/machine.reg"
-export WHORLGATE_USER_REGISTRY="$run/user.reg"
-export WHORLGATE_SERVER_STORE="$run/users.db"
+bin=$PWD/build/bin
+walk=$(mktemp -d)
+started_server=no
+pgrep -f "^$bin/WGServer" >/dev/null || started_server=yes
 cleanup() {
-  pkill -TERM -f "^$PWD/build/bin/WGServer" 2>/dev/null || true
   kill "${follower:-}" 2>/dev/null || true
-  rm -rf "$run"
+  # A server this run started goes with it; one that was running already stays.
+  [ "$started_server" = no ] || pkill -TERM -f "^$bin/WGServer" 2>/dev/null || true
+  rm -rf "$walk"
 }
 trap cleanup EXIT
 
-# Every category but the pipes' own ("OS Pipe", 0x02000000), which trace each look at a pipe.
-echo "== trace records as they arrive (tick, where, type, text)"
-build/bin/wgtrace follow --idle-exit 1500 --where 0xFDFFFFFF &
+step() { printf '\n== %s\n' "$*"; }
+cli() {
+  printf '$ wgcli'
+  printf ' %q' "$@"
+  printf '\n'
+  "$bin/wgcli" "$@"
+}
+
+# The server's side of the conversation: its requests, the sensor and the matching.
+"$bin/wgcli" trace --where 0x29000000 | sed -u 's/^/    | /' &
 follower=$!
 sleep 0.3
-echo "== the application"
-build/bin/hello_whorlgate
-wait "$follower"
+
+step "the simulated user presents whatever each capture asks for"
+"$bin/wgsensor" auto
+"$bin/wgcli" delete ada >/dev/null 2>&1 || true
+"$bin/wgcli" delete grace >/dev/null 2>&1 || true
+
+step "enroll two users"
+cli enroll ada --finger 1 --name "Ada Lovelace" --save "$walk/ada.rec"
+cli enroll grace --finger 2 --name "Grace Hopper"
+
+step "validate a claimed user, identify by the finger alone, verify against a saved template"
+cli validate ada
+cli identify
+cli verify "$walk/ada.rec"
+
+step "the users in the store"
+cli list
+cli info grace
+
+step "capture an image to a file"
+cli capture "$walk/finger.bmp" --dpi 500
+file "$walk/finger.bmp" 2>/dev/null || ls -l "$walk/finger.bmp"
+
+step "a stranger's finger is not taken for anyone"
+"$bin/wgsensor" finger stranger/1 >/dev/null
+cli identify || echo "(exit status $?: no match)"
+"$bin/wgsensor" auto >/dev/null
+
+sleep 0.5
+step "done: the users stay enrolled; try 'build/bin/wgcli --help'"
