@@ -10,12 +10,15 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/time.h"
+
 namespace platform {
 
 namespace {
 
 constexpr const char* kDefaultObjectDirectory = "/dev/shm/whorlgate";
 constexpr const char* kNamespaceLockFile = ".lock";
+constexpr uint32_t kLockBudgetMs = 2000;
 
 // Creates `dir` and its missing parents; folders made here get mode 1777 so that every account
 // can create objects in them, as in the system-wide namespace the kit was built for.
@@ -47,7 +50,17 @@ class NamespaceLock {
     if (fd_ < 0) fd_ = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd_ < 0) return;
     fchmod(fd_, 0666);
-    while (flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+    // A holder needs the lock for microseconds; one that keeps it (a process stopped or hung
+    // while it held it) must not hang every other process of the kit. After the budget the
+    // operation fails as if the namespace could not be reached.
+    uint32_t start = GetTickCount();
+    while (flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+      if ((errno != EWOULDBLOCK && errno != EINTR) || TickBudgetSpent(start, kLockBudgetMs)) {
+        close(fd_);
+        fd_ = -1;
+        return;
+      }
+      SleepMs(1);
     }
   }
   ~NamespaceLock() {

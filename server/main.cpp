@@ -53,5 +53,9 @@ int main(int argc, char** argv) {
   sigemptyset(&action.sa_mask);
   sigaction(SIGTERM, &action, nullptr);
   sigaction(SIGINT, &action, nullptr);
+  // A store that reaches the file size limit must fail its write, which the client hears of,
+  // rather than end the server; a client gone while a reply is written the same.
+  signal(SIGXFSZ, SIG_IGN);
+  signal(SIGPIPE, SIG_IGN);
   return RunServer(g_stopRequested);
 }

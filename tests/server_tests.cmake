@@ -32,3 +32,21 @@ target_compile_definitions(capture_test PRIVATE
   WG_SERVER="$<TARGET_FILE:WGServer>"
   WG_CAPTURE_CLIENT="$<TARGET_FILE:wg_capture_client>"
   WG_SENSOR="$<TARGET_FILE:wgsensor>")
+
+# Faults across processes, with the real server and wgcli as the client.
+wg_add_test(fault_test server/fault_test.cpp LIBS wg_user_store wgrpc_static)
+add_dependencies(fault_test WGServer wgcli wgsensor)
+target_compile_definitions(fault_test PRIVATE
+  WG_SERVER="$<TARGET_FILE:WGServer>"
+  WG_CLI="$<TARGET_FILE:wgcli>"
+  WG_SENSOR="$<TARGET_FILE:wgsensor>")
+
+# The comm port end to end: the real server lending a pseudo-terminal, this process and a
+# second application linked against libwgrpc.so as its clients.
+add_executable(wg_comm_client server/wg_comm_client.cpp)
+target_link_libraries(wg_comm_client PRIVATE wgrpc)
+wg_add_test(comm_port_server_test server/comm_port_server_test.cpp LIBS wgrpc_static)
+add_dependencies(comm_port_server_test WGServer wg_comm_client)
+target_compile_definitions(comm_port_server_test PRIVATE
+  WG_SERVER="$<TARGET_FILE:WGServer>"
+  WG_COMM_CLIENT="$<TARGET_FILE:wg_comm_client>")

@@ -1,9 +1,12 @@
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <csignal>
 #include <filesystem>
 
+#include "platform/named_object.h"
 #include "platform/shared_area.h"
 #include "platform/sync.h"
 #include "platform/window_object.h"
@@ -38,6 +41,23 @@ TEST_F(NamedObjectTest, LastHandleRemovesTheObject) {
   CloseSharedArea(third);
   EXPECT_FALSE(fileExists("Area"));
   EXPECT_EQ(OpenSharedArea("Area"), nullptr);
+}
+
+TEST_F(NamedObjectTest, ANamespaceLockThatIsNeverLetGoFailsTheOperationInsteadOfHanging) {
+  Event* before = CreateNamedEvent("Before", true, false, nullptr);
+  ASSERT_NE(before, nullptr);
+  // Another holder of the namespace lock that never lets go (a process stopped while it held
+  // it): operations give up after their budget.
+  int holder = open((ObjectDirectory() + "/.lock").c_str(), O_RDWR);
+  ASSERT_GE(holder, 0);
+  ASSERT_EQ(flock(holder, LOCK_EX), 0);
+  EXPECT_EQ(CreateNamedEvent("During", true, false, nullptr), nullptr);
+  EXPECT_FALSE(NamedObjectExists("Before", ObjectKind::kEvent));
+  close(holder);
+  Event* after = CreateNamedEvent("After", true, false, nullptr);
+  EXPECT_NE(after, nullptr);
+  CloseNamedEvent(after);
+  CloseNamedEvent(before);
 }
 
 TEST_F(NamedObjectTest, OpenExistingCreatesNothing) {
