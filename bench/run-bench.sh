@@ -13,7 +13,7 @@ cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DWG_BUILD_BENCH=O
 programs=()
 while [ $# -gt 0 ] && [ "$1" != "--" ]; do programs+=("$1"); shift; done
 [ "${1:-}" = "--" ] && shift
-[ ${#programs[@]} -gt 0 ] || programs=(pipe_bench rpc_bench server_bench identify_bench matcher_bench local_bench)
+[ ${#programs[@]} -gt 0 ] || programs=(pipe_bench rpc_bench server_bench identify_bench matcher_bench local_bench ventolog_bench)
 nice cmake --build build-bench -j"$(nproc)" --target "${programs[@]}"
 for p in "${programs[@]}"; do
   echo "== $p"

@@ -15,5 +15,7 @@ ensure_packages() {
   fi
 }
 
-KIT_BUILD_PACKAGES=(build-essential cmake ninja-build pkg-config libssl-dev libsqlite3-dev)
+# Qt for the desktop programs, and a font for their windows where no desktop is installed.
+KIT_BUILD_PACKAGES=(build-essential cmake ninja-build pkg-config libssl-dev libsqlite3-dev
+  qt6-base-dev fonts-dejavu-core)
 KIT_TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev)
