@@ -173,3 +173,16 @@ void TraceShutdown() {
   TraceControl* control = g_pTraceControl.exchange(nullptr, std::memory_order_acq_rel);
   if (control) FreeControl(control);
 }
+
+bool PassesFilters(const TraceRecord& record, const TraceFilters& filters) {
+  return (record.uiWhere & filters.uiWhere) != 0 && (record.uiType & filters.uiType) != 0;
+}
+
+std::string FormatTraceLine(const TraceRecord& record) {
+  char stamp[16];
+  snprintf(stamp, sizeof stamp, "%d -", static_cast<int32_t>(record.uiTickCount));
+  // A producer may fill the whole text field without a terminating zero.
+  std::string line(stamp);
+  line.append(record.szText, strnlen(record.szText, kTraceTextLength));
+  return line;
+}

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <string>
 
 #include "shared/pipe.h"
 
@@ -83,6 +84,17 @@ void TraceEnter(uint32_t uiWhere, const char* pszText);
 void TraceExit(uint32_t uiWhere, const char* pszText);
 // Takes the oldest record of the trace pipe and copies up to `uiLength` bytes of it.
 bool TraceTakeRecord(void* pBuffer, uint32_t uiLength);
+
+// What a follower of the trace pipe shows: the records that share a where bit with the where
+// mask and a type bit with the type mask.
+struct TraceFilters {
+  uint32_t uiWhere;
+  uint32_t uiType;
+};
+bool PassesFilters(const TraceRecord& record, const TraceFilters& filters);
+// The line the trace viewer shows for a record: the time stamp as a signed decimal, " -" and
+// the text, "123456 -WGRPC: ...".
+std::string FormatTraceLine(const TraceRecord& record);
 // Closes and frees the pipes of the process's trace control and empties the pointer.
 void TraceShutdown();
 

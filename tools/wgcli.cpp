@@ -576,6 +576,7 @@ int Trace(const Arguments& args) {
       !ParseNumber(args.option("--type", "0xFFFFFFFF"), 0, 0xFFFFFFFFL, &type)) {
     return Usage(stderr);
   }
+  const TraceFilters filters = {static_cast<uint32_t>(where), static_cast<uint32_t>(type)};
   g_pTraceControl = TraceInit(nullptr);
   if (!g_pTraceControl) return Refuse("cannot open the trace pipe");
   TraceRecord record;
@@ -584,11 +585,8 @@ int Trace(const Arguments& args) {
       platform::SleepMs(20);
       continue;
     }
-    if (!(record.uiWhere & static_cast<uint32_t>(where)) || !(record.uiType & static_cast<uint32_t>(type))) {
-      continue;
-    }
-    record.szText[kTraceTextLength - 1] = '\0';
-    printf("%d -%s\n", static_cast<int32_t>(record.uiTickCount), record.szText);
+    if (!PassesFilters(record, filters)) continue;
+    printf("%s\n", FormatTraceLine(record).c_str());
     fflush(stdout);
   }
   TraceShutdown();

@@ -76,7 +76,7 @@ int Follow(unsigned long count, unsigned long idleExitMs, uint32_t where, uint32
       continue;
     }
     lastRecord = platform::GetTickCount();
-    if (!(record.uiWhere & where) || !(record.uiType & type)) continue;
+    if (!PassesFilters(record, {where, type})) continue;
     record.szText[kTraceTextLength - 1] = '\0';
     printf("%10u  %-16s %-12s %s\n", record.uiTickCount,
            BitNames(record.uiWhere, g_TraceWhereNames).c_str(),

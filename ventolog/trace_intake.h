@@ -13,18 +13,6 @@ inline constexpr uint32_t kTracePollPeriodMs = 50;
 // pipe for the next poll.
 inline constexpr int kMaxRecordsPerPoll = 50;
 
-struct TraceFilters {
-  uint32_t uiWhere;
-  uint32_t uiType;
-};
-
-// A record is shown when it shares a where bit with the where filter and a type bit with the
-// type filter.
-bool PassesFilters(const TraceRecord& record, const TraceFilters& filters);
-
-// The time stamp as a signed decimal, " -" and the record's text: "123456 -WGRPC: ...".
-std::string FormatTraceLine(const TraceRecord& record);
-
 // Takes up to kMaxRecordsPerPoll records from the process's trace pipe and hands the line of
 // every record that passes the filters to `onLine`; records that fail are dropped.
 void PollTracePipe(const TraceFilters& filters, const std::function<void(std::string)>& onLine);
