@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The kit's main job: builds it and walks through it in a terminal with wgcli against the
-# server's simulated sensor, showing the server's traces as they come. The users it enrolls stay
+# server's simulated sensor, showing the server's traces as they come; on a desktop the trace
+# viewer Ventolog opens beside it and stays open. The users it enrolls stay
 # in the kit's store (docs/server.md says where), so wgcli can be used on them afterwards; a
 # second run starts afresh with the same two users.
 set -euo pipefail
@@ -9,7 +10,7 @@ source scripts/ensure-packages.sh
 ensure_packages "${KIT_BUILD_PACKAGES[@]}"
 
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j"$(nproc)" --target wgrpc WGServer wgsensor wgcli wgtrace hello_whorlgate
+cmake --build build -j"$(nproc)" --target wgrpc WGServer wgsensor wgcli wgtrace hello_whorlgate Ventolog
 
 bin=$PWD/build/bin
 walk=$(mktemp -d)
@@ -30,6 +31,11 @@ cli() {
   printf '\n'
   "$bin/wgcli" "$@"
 }
+
+if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
+  step "the trace viewer shows every part of the kit"
+  setsid "$bin/Ventolog" >/dev/null 2>&1 &
+fi
 
 # The server's side of the conversation: its requests, the sensor and the matching.
 "$bin/wgcli" trace --where 0x29000000 | sed -u 's/^/    | /' &
