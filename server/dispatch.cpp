@@ -3,31 +3,22 @@
 #include <cstdio>
 
 #include "api/basic_messages.h"
+#include "api/comm_port_messages.h"
 #include "api/image_stream_messages.h"
 #include "api/transaction_messages.h"
 #include "local/acquire_messages.h"
 #include "server/capture_requests.h"
-#include "whorlgate/wg_template.h"
+#include "server/comm_port.h"
 #include "server/connection_requests.h"
 #include "server/context_requests.h"
-#include "server/message_types.h"
 #include "server/server_messages.h"
 #include "server/service_requests.h"
 #include "server/user_requests.h"
 #include "shared/little_endian.h"
 #include "shared/trace.h"
+#include "whorlgate/wg_template.h"
 
 namespace {
-
-// A request of the protocol whose handler is not written yet: traced, and not answered, so the
-// client sees the time-out it would see with a server that lacks the call.
-void ServeNotYet(ServerState&, const Request& request, Session*) {
-  char text[kTraceTextLength];
-  snprintf(text, sizeof text, "Request not served yet: %s from client",
-           FindMessageType(request.type)->name);
-  TraceValue(TRACE_WHERE_SRVR_INTERFACE, TRACE_TYPE_WARNING, text,
-             static_cast<int32_t>(request.processId));
-}
 
 constexpr RequestRoute kRoutes[] = {
     {WG_API_CONNECT, kConnectMsgSize, CheckConnectPipeNumber, SessionUse::kFresh, ServeConnect},
@@ -90,18 +81,21 @@ constexpr RequestRoute kRoutes[] = {
     {WG_API_GET_CURRENT_IMAGE, kCurrentImageMsgSize, nullptr, SessionUse::kOnDemand,
      ServeCurrentImage},
     {WG_API_GET_IMAGE_STATE, kImageStateMsgSize, nullptr, SessionUse::kOnDemand, ServeImageState},
+    {WG_API_GET_COMM_PORT, kCommMsgFixedSize, CheckCommPortRequest, SessionUse::kOnDemand,
+     ServeGetCommPort},
+    {WG_API_READ_COMM_PORT, kCommMsgFixedSize, CheckCommPortRequest, SessionUse::kOnDemand,
+     ServeReadCommPort},
+    {WG_API_WRITE_COMM_PORT, kCommMsgFixedSize, CheckCommPortRequest, SessionUse::kOnDemand,
+     ServeWriteCommPort},
+    {WG_API_RELEASE_COMM_PORT, kCommMsgFixedSize, CheckCommPortRequest, SessionUse::kOnDemand,
+     ServeReleaseCommPort},
 };
-
-// Every other request type of the protocol.
-constexpr RequestRoute kNotServedYet = {0, kApiMsgHeaderSize, nullptr, SessionUse::kNone,
-                                        ServeNotYet};
 
 const RequestRoute* FindRoute(uint16_t type) {
   for (const RequestRoute& route : kRoutes) {
     if (route.type == type) return &route;
   }
-  const MessageTypeInfo* info = FindMessageType(type);
-  return info && info->sentByClient ? &kNotServedYet : nullptr;
+  return nullptr;
 }
 
 // Any local account can write into the server pipe, so nothing of a message is trusted before

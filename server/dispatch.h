@@ -7,6 +7,7 @@
 #include <string>
 
 #include "server/capture.h"
+#include "server/comm_port.h"
 #include "server/session.h"
 #include "server/settings_store.h"
 #include "server/user_store.h"
@@ -22,6 +23,7 @@ struct ServerState {
   std::string versionText1;
   std::string versionText2;
   std::mt19937 random{std::random_device{}()};
+  CommPort commPort;  // the serial port, and which client holds it
 };
 
 // A fresh value that is not 0, for handles and tokens a client must bring back: random, so

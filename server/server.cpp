@@ -98,6 +98,7 @@ int RunServer(const volatile sig_atomic_t& stopRequested) {
   state.sessions.onEnd = [&state](uint32_t processId) {
     state.capture.abort(processId);
     StreamsChanged(state);
+    state.commPort.sessionEnded(processId);
   };
   state.capture.start();
   Info("Server started, serving requests");

@@ -10,6 +10,7 @@
 #include "api/basic_messages.h"
 #include "connect/service_block.h"
 #include "local/cipher.h"
+#include "server/comm_port.h"
 #include "server/sensor_commands.h"
 #include "server/settings_store.h"
 #include "shared/little_endian.h"
@@ -88,12 +89,14 @@ Outcome Serve(ServerState& state, Session& session, uint8_t* block, std::string*
   bool get = command == kServiceGetFlagged || command == kServiceGet;
   bool set = command == kServiceSetFlagged || command == kServiceSet;
   bool sensor = command == kSensorPresent || command == kSensorPace || command == kSensorQuery;
-  if (!get && !set && !sensor) return kUnknownCommand;
+  bool restart = command == kServiceRestartCommPort;
+  if (!get && !set && !sensor && !restart) return kUnknownCommand;
   uint32_t token = LoadU32(block + kServiceBlockArgument);
   bool prepared = session.serviceToken != 0 && token == session.serviceToken;
   session.serviceToken = 0;
   if (!prepared) return kNotPrepared;
   if (sensor) return ServeSensor(state, command, block, reason);
+  if (restart) return RestartCommPort(state, reason);
   uint16_t identifier = LoadU16(block + kServiceBlockIdentifier);
   uint16_t size = LoadU16(block + kServiceBlockSize);
   // Sizes the table does not give are refused by the settings before the value is touched, and

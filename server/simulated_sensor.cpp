@@ -273,6 +273,9 @@ void SimulatedSensor::askToLift() {
 void SimulatedSensor::withdraw() {
   down_ = false;
   intent_ = Intent::kNone;
+  // What was on the sensor is gone: no stream gets the last picture of it.
+  std::lock_guard guard(lastLock_);
+  last_ = Frame{};
 }
 
 void SimulatedSensor::followIntent(uint32_t now) {
