@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <thread>
 #include <vector>
 
@@ -64,17 +64,26 @@ bool StartsWith(const std::string& text, const char* prefix) {
 
 uint8_t Clamp(int value) { return static_cast<uint8_t>(std::clamp(value, 0, 255)); }
 
+// A picture of the sensor is small; anything much larger is not one.
+constexpr uintmax_t kMaxPictureFile = 1 << 20;
+
 std::optional<std::vector<uint8_t>> ReadFile(const std::string& path, std::string* error) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) {
-    *error = "cannot open " + path;
+  // Only a plain file is read, and only when it is small: a client may name /dev/zero or a
+  // pipe that never ends.
+  std::error_code failure;
+  if (!std::filesystem::is_regular_file(path, failure)) {
+    *error = failure ? "cannot open " + path : path + " is not a plain file";
     return std::nullopt;
   }
-  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(file)),
-                             std::istreambuf_iterator<char>());
-  // A picture of the sensor is small; anything much larger is not one.
-  if (bytes.size() > 1 << 20) {
+  uintmax_t size = std::filesystem::file_size(path, failure);
+  if (failure || size > kMaxPictureFile) {
     *error = path + " is too large for a 128 x 128 picture";
+    return std::nullopt;
+  }
+  std::ifstream file(path, std::ios::binary);
+  std::vector<uint8_t> bytes(static_cast<size_t>(size));
+  if (!file || !file.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(size))) {
+    *error = "cannot read " + path;
     return std::nullopt;
   }
   return bytes;
