@@ -19,3 +19,5 @@ ensure_packages() {
 KIT_BUILD_PACKAGES=(build-essential cmake ninja-build pkg-config libssl-dev libsqlite3-dev
   qt6-base-dev fonts-dejavu-core)
 KIT_TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev)
+# libFuzzer and the sanitizer runtimes for clang (fuzz/).
+KIT_FUZZ_PACKAGES=(clang libclang-rt-14-dev)

@@ -343,6 +343,9 @@ uint8_t* WGTakePipeRecord(PipeCntl* pPipe, uint32_t* puiLength) {
   }
   memcpy(data, view + kPipeRecData, h.chunkLength);
   memmove(view, view + h.size, kPipeAreaSize - h.size);
+  // The vacated end is cleared: in a queue that a writer left without its end mark, a copy of
+  // the last record would otherwise stay behind and be taken again forever.
+  memset(view + kPipeAreaSize - h.size, 0, h.size);
   if (LoadU32(view + kPipeRecSize) == 0) platform::ResetEvent(pPipe->hMsgRdy);
   platform::UnlockMutex(pPipe->hLock);
   if (puiLength) *puiLength = h.chunkLength;

@@ -36,6 +36,11 @@ void ApiStep(const ApiCallSpec& spec, const char* pszText, uint32_t uiTraceType)
   Trace(uiTraceType, std::string(spec.pszName) + ": " + pszText);
 }
 
+void EndUserTexts(WGUserRecord* pUser) {
+  pUser->szUserID[sizeof pUser->szUserID - 1] = '\0';
+  pUser->szDisplayName[sizeof pUser->szDisplayName - 1] = '\0';
+}
+
 void ApiError(const ApiCallSpec& spec, const char* pszFault) {
   Trace(TRACE_TYPE_CRITICAL, "ERROR " + std::string(spec.pszName) + ": " + pszFault);
 }

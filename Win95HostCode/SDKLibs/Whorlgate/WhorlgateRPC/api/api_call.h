@@ -10,6 +10,7 @@
 
 #include "connect/api_messages.h"
 #include "shared/little_endian.h"
+#include "whorlgate/wg_basic.h"
 
 inline constexpr uint32_t kApiTimeoutMs = 10000;
 // The calls that wait for a finger on the sensor.
@@ -81,6 +82,9 @@ ApiOutcome ApiTransact(const ApiCallSpec& spec, const ApiRequest& request, uint3
                        ApiReply* pReply);
 // Step 8: "<name>: <label><value>", "EXITING <name>". Returns the result.
 int16_t ApiFinish(const ApiCallSpec& spec, int16_t iResult, const char* pszLabel = "result = ");
+// Ends the user ID and the display name of a user record that came from the server inside
+// their fields: applications read them as strings, whatever the server sent.
+void EndUserTexts(WGUserRecord* pUser);
 // "ERROR <name>: <fault>" (Critical): a failure the call itself notices.
 void ApiError(const ApiCallSpec& spec, const char* pszFault);
 // Plain traces in the call's name: "<name>: <text>" (Info) and "EXITING <name><suffix>".

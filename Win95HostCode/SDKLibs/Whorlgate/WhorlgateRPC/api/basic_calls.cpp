@@ -130,6 +130,7 @@ WG_API WGResult WhorlgateIdentify(WGUserRecord* pUser, const WGCaptureOptions* p
   if (!ApiExchange(spec, request, kIdentifyMsgSize, &reply)) return WG_FUNCTION_FAILED;
   // Copied whatever the result; the caller reads it on WG_MATCH.
   memcpy(pUser, reply.data() + kIdentifyMsgUser, sizeof *pUser);
+  EndUserTexts(pUser);
   return ApiFinish(spec, reply.i16(kIdentifyMsgResult));
 }
 
@@ -240,6 +241,7 @@ WG_API WGResult WhorlgateGetNextUser(WGContextHandle hContext, WGUserRecord* pUs
     return WG_FUNCTION_FAILED;
   }
   memcpy(pUser, reply.data() + kNextUserMsgUser, sizeof *pUser);
+  EndUserTexts(pUser);
   return ApiFinish(spec, reply.i16(kNextUserMsgResult));
 }
 
@@ -322,14 +324,7 @@ WG_API WGResult WhorlgateGetListOfAllUsers(WGUserList** ppList) {
     }
     // The next request hands the server's own fields back to it.
     request.setBytes(kApiMsgHeaderSize, reply.data() + kApiMsgHeaderSize, kListMsgSize - kApiMsgHeaderSize);
-    if (!list) {
-      total = reply.u32(kListMsgTotal);
-      list = static_cast<uint8_t*>(malloc(total ? total : 1));
-      if (!list) {
-        ReportClientError(WGERR_NOT_ENOUGH_MEMORY, nullptr);
-        return ApiFinish(spec, WG_FUNCTION_FAILED);
-      }
-    }
+    if (!list) total = reply.u32(kListMsgTotal);
     // Pieces must lie inside their reply and add up to no more than the announced total.
     if (kListMsgPiece + static_cast<uint64_t>(piece) > reply.size() ||
         static_cast<uint64_t>(gathered) + piece > total) {
@@ -338,10 +333,31 @@ WG_API WGResult WhorlgateGetListOfAllUsers(WGUserList** ppList) {
       ReportClientError(WGERR_CLIENT_SERVER_COMM_ERROR, "The server's user list does not fit its announced size.");
       return ApiFinish(spec, WG_FUNCTION_FAILED);
     }
+    // Memory is taken for the pieces that came, not for whatever total the first one announced.
+    auto* grown = static_cast<uint8_t*>(realloc(list, gathered + piece ? gathered + piece : 1));
+    if (!grown) {
+      free(list);
+      ReportClientError(WGERR_NOT_ENOUGH_MEMORY, nullptr);
+      return ApiFinish(spec, WG_FUNCTION_FAILED);
+    }
+    list = grown;
     if (piece) memcpy(list + gathered, reply.data() + kListMsgPiece, piece);
     gathered += piece;
     if (reply.u32(kListMsgMore) == 0) {
-      *ppList = reinterpret_cast<WGUserList*>(list);
+      // Applications step through as many records as the list says it holds: they must all be
+      // there.
+      auto* users = reinterpret_cast<WGUserList*>(list);
+      constexpr uint64_t kRecordsAt = offsetof(WGUserList, users);
+      if (gathered < kRecordsAt ||
+          kRecordsAt + uint64_t{users->ulNumberOfUsers} * sizeof(WGUserRecord) > gathered) {
+        free(list);
+        ApiStep(spec, "ERROR list shorter than its number of users", TRACE_TYPE_CRITICAL);
+        ReportClientError(WGERR_CLIENT_SERVER_COMM_ERROR,
+                          "The server's user list holds fewer users than it says.");
+        return ApiFinish(spec, WG_FUNCTION_FAILED);
+      }
+      for (uint32_t i = 0; i < users->ulNumberOfUsers; ++i) EndUserTexts(&users->users[i]);
+      *ppList = users;
       return ApiFinish(spec, result);
     }
   }

@@ -150,7 +150,10 @@ WGResult EndIdentify(const ApiCallSpec& spec, uint32_t uiTransactionId, WGUserRe
   }
   int16_t result = reply.i16(kEndIdentifyMsgResult);
   CopyDetails(pDetails, reply, kEndIdentifyMsgDetails);
-  if (pUser && result == WG_MATCH) memcpy(pUser, reply.data() + kEndIdentifyMsgUser, sizeof *pUser);
+  if (pUser && result == WG_MATCH) {
+    memcpy(pUser, reply.data() + kEndIdentifyMsgUser, sizeof *pUser);
+    EndUserTexts(pUser);
+  }
   return ApiFinish(spec, result, kRetcode);
 }
 
@@ -217,7 +220,10 @@ WG_API WGResult WGEndEnroll(uint32_t uiTransactionId, uint8_t* pTemplate, int16_
   }
   *piTemplateSize = size;
   if (size > 0) memcpy(pTemplate, reply.data() + kEndEnrollMsgTemplate, static_cast<size_t>(size));
-  if (pUser) memcpy(pUser, reply.data() + kEndEnrollMsgUser, sizeof *pUser);
+  if (pUser) {
+    memcpy(pUser, reply.data() + kEndEnrollMsgUser, sizeof *pUser);
+    EndUserTexts(pUser);
+  }
   return ApiFinish(spec, reply.i16(kEndEnrollMsgResult), kRetcode);
 }
 

@@ -13,6 +13,7 @@
 #include "platform/time.h"
 #include "shared/little_endian.h"
 #include "shared/trace.h"
+#include "whorlgate/wg_image.h"
 #include "whorlgate/wg_results.h"
 
 namespace {
@@ -101,11 +102,17 @@ WGEventMessage* WGRpcUtilGetEventMsg() {
   WGEventMessage* event = nullptr;
   bool isEvent = length >= kEventMsgData && LoadU16(message + kApiMsgType) == WG_API_EVENT;
   uint16_t dataLength = isEvent ? LoadU16(message + kEventMsgDataLength) : 0;
+  // An image event's data is read by the application as a whole image buffer; one that brings
+  // less is dropped like a missed picture.
+  bool partialImage = isEvent && LoadU16(message + kEventMsgEventType) == WG_MSG_IMAGE &&
+                      dataLength < WG_IMAGE_BUFFER_SIZE;
   // The data must lie inside the message, whatever its length field claims.
-  if (isEvent && kEventMsgData + dataLength <= length) {
+  if (isEvent && !partialImage && kEventMsgData + dataLength <= length) {
     event = static_cast<WGEventMessage*>(calloc(1, sizeof(WGEventMessage)));
     if (event && dataLength > 0) {
-      event->pData = malloc(dataLength);
+      // A zero behind the copy: texts (sound names, view texts) end inside the data whatever
+      // the server sent.
+      event->pData = calloc(1, dataLength + 1u);
       if (event->pData) {
         memcpy(event->pData, message + kEventMsgData, dataLength);
       } else {
@@ -118,6 +125,8 @@ WGEventMessage* WGRpcUtilGetEventMsg() {
       event->iSubCode = LoadI16(message + kEventMsgSubCode);
       TraceNumber(TRACE_TYPE_INFO, "WGRPC: Got event message-- message type = ", event->uiMessageType);
     }
+  } else if (partialImage) {
+    Trace(TRACE_TYPE_WARNING, "WGRPC: Image event without a whole image buffer, dropping.");
   } else {
     Trace(TRACE_TYPE_WARNING, "WGRPC: Expected event message-- got unexpected type, dropping.");
   }
