@@ -298,6 +298,27 @@ TEST_F(BasicCallsTest, BrokenUserListLeavesNothingBehind) {
   }
 }
 
+TEST_F(BasicCallsTest, RepliesThatWouldRunAnApplicationPastTheirEndAreRefusedOrEnded) {
+  std::vector<WGUserRecord> users = {TestUser("u1"), TestUser("u2"), TestUser("u3")};
+  // A whole list of one record that says it holds three users.
+  WGUserRecord unterminated;
+  memset(&unterminated, 'x', sizeof unterminated);
+  startAndAttach({"--reply", ListPiece(8 + 100, users, 0, 1, 0),
+                  "--reply", ReplyBuilder(kIdentifyMsgSize)
+                                 .bytes(kIdentifyMsgUser, &unterminated, sizeof unterminated)
+                                 .i16(kIdentifyMsgResult, WG_MATCH)
+                                 .reply(WG_API_IDENTIFY)});
+  WGUserList* list = reinterpret_cast<WGUserList*>(0x1);
+  EXPECT_EQ(WhorlgateGetListOfAllUsers(&list), WG_FUNCTION_FAILED);
+  EXPECT_EQ(list, nullptr);
+  EXPECT_EQ(takeError(), WGERR_CLIENT_SERVER_COMM_ERROR);
+  // User texts that do not end in their fields are ended there.
+  WGUserRecord found = {};
+  EXPECT_EQ(WhorlgateIdentify(&found, nullptr), WG_MATCH);
+  EXPECT_EQ(strlen(found.szUserID), sizeof found.szUserID - 1);
+  EXPECT_EQ(strlen(found.szDisplayName), sizeof found.szDisplayName - 1);
+}
+
 TEST_F(BasicCallsTest, OutputsOfTheSmallCalls) {
   WGUserInfo info;
   memset(&info, 0x6B, sizeof info);
