@@ -4,6 +4,8 @@
 #include "bii/bii_dll.h"
 
 #include <algorithm>
+#include <array>
+#include <cstring>
 
 #include "bii/compare.h"
 #include "bii/features.h"
@@ -21,6 +23,25 @@ struct Settings {
 };
 
 thread_local Settings t_settings;
+
+// A search compares one probe with many templates, so the probe's features are kept per thread
+// and taken again while the image stays the same bytes.
+struct Probe {
+  bool bValid = false;
+  std::array<uint8_t, BII_IMAGE_SIDE * BII_IMAGE_SIDE> image;
+  bii::Features features;
+};
+thread_local Probe t_probe;
+
+const bii::Features& ProbeFeatures(const uint8_t* pImage) {
+  if (!t_probe.bValid || std::memcmp(t_probe.image.data(), pImage, t_probe.image.size()) != 0) {
+    std::memcpy(t_probe.image.data(), pImage, t_probe.image.size());
+    t_probe.features = bii::Features{};
+    bii::ExtractFeatures(pImage, t_probe.features);
+    t_probe.bValid = true;
+  }
+  return t_probe.features;
+}
 
 }  // namespace
 
@@ -70,8 +91,7 @@ BII_EXPORT int32_t bii_enroll(const uint8_t* pImage, uint8_t* pTemplate, float* 
 BII_EXPORT int32_t bii_verify(const uint8_t* pImage, const uint8_t* pTemplate, float* pfFigure1,
                               float* pfFigure2, float* pfScore, int32_t) {
   if (!pImage || !pTemplate || !pfFigure1 || !pfFigure2 || !pfScore) return -1;
-  bii::Features probe;
-  bii::ExtractFeatures(pImage, probe);
+  const bii::Features& probe = ProbeFeatures(pImage);
   *pfFigure1 = probe.fClarity;
   *pfFigure2 = 0;
   *pfScore = 0;
