@@ -5,7 +5,7 @@
 #   ./test.sh --sanitize   the same under AddressSanitizer and UndefinedBehaviorSanitizer (build-asan/)
 #   ./test.sh --all        both, one after the other (what CI runs)
 #
-# Every mode ends by replaying the fuzz targets' corpora (fuzz/, built with clang in build-fuzz/).
+# The suite replays the fuzz targets' corpora too (fuzz/); fuzzing itself: fuzz/run-campaign.sh.
 set -euo pipefail
 cd "$(dirname "$0")"
 source scripts/ensure-packages.sh
@@ -29,14 +29,6 @@ install_check() {
   rm -rf "$prefix"
 }
 
-# Builds the fuzz targets with clang and libFuzzer (build-fuzz/) and replays every corpus.
-fuzz_replay() {
-  ensure_packages "${KIT_FUZZ_PACKAGES[@]}"
-  CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DWG_FUZZ=ON -DWG_BUILD_TESTS=OFF
-  cmake --build build-fuzz --target wg_fuzzers -j"$jobs"
-  fuzz/replay.sh build-fuzz
-}
-
 mode=${1:-plain}
 case "$mode" in
   plain) run_suite build -DCMAKE_BUILD_TYPE=RelWithDebInfo; install_check build ;;
@@ -48,5 +40,4 @@ case "$mode" in
     ;;
   *) echo "usage: ./test.sh [--sanitize|--all]" >&2; exit 2 ;;
 esac
-fuzz_replay
 echo "All tests passed ($mode)."

@@ -60,7 +60,7 @@ std::vector<uint8_t> Build(const Scripted& scripted, uint32_t processId, uint16_
     message.insert(message.end(), scripted.bytes.begin(), scripted.bytes.end());
     StoreU32(message.data() + kApiMsgSize, static_cast<uint32_t>(message.size()));
     StoreU32(message.data() + kApiMsgProcessId, processId);
-    StoreU16(message.data() + kApiMsgType, event ? WG_API_EVENT : type);
+    StoreU16(message.data() + kApiMsgType, event ? static_cast<uint16_t>(WG_API_EVENT) : type);
     if (event && !(scripted.flags & 8) && scripted.bytes.size() >= kEventHeaderBytes) {
       size_t data = scripted.bytes.size() - kEventHeaderBytes;
       StoreU16(message.data() + kEventDataLengthAt,

@@ -265,7 +265,10 @@ void SimulatedSensor::setPace(const Pace& pace) { pace_ = ClampedPace(pace); }
 
 Pace SimulatedSensor::pace() const { return pace_; }
 
-void SimulatedSensor::present(const Subject& subject) { subject_ = subject; }
+void SimulatedSensor::present(const Subject& subject) {
+  subject_ = subject;
+  master_ = subject.kind == Subject::Kind::kFinger ? masters_.Get(subject.seed) : nullptr;
+}
 
 void SimulatedSensor::askToPlace() {
   if (down_ || intent_ == Intent::kPlace) return;
@@ -298,8 +301,7 @@ void SimulatedSensor::followIntent(uint32_t now) {
     if (subject_.kind == Subject::Kind::kImage) {
       impression_ = *subject_.picture;
     } else {
-      std::shared_ptr<const wg_fingers::Master> master = masters_.Get(subject_.seed);
-      impression_ = wg_fingers::RenderImpression(*master, CooperativePlacement(random_()));
+      impression_ = wg_fingers::RenderImpression(*master_, CooperativePlacement(random_()));
     }
     TraceMsg(TRACE_WHERE_SENSOR, TRACE_TYPE_INFO, "Simulated user placed the finger", nullptr);
   }

@@ -70,7 +70,8 @@ class SimulatedSensor {
   void setPace(const Pace& pace);
   Pace pace() const;
 
-  // Who or what the user puts down at the next placement.
+  // Who or what the user puts down at the next placement. A synthetic finger's fingertip is
+  // made here, before any capture's time-out runs.
   void present(const Subject& subject);
   // The user places the finger (after the delay) when it is not on the sensor already.
   void askToPlace();
@@ -92,6 +93,7 @@ class SimulatedSensor {
 
   Pace pace_;
   Subject subject_;
+  std::shared_ptr<const wg_fingers::Master> master_;  // the finger's, for kFinger
   Intent intent_ = Intent::kNone;
   uint32_t intentAt_ = 0;
   bool down_ = false;

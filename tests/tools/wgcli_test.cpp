@@ -45,7 +45,7 @@ class WgcliTest : public IsolatedTest {
       ASSERT_FALSE(platform::TickBudgetSpent(start, 10000));
       platform::SleepMs(10);
     }
-    ASSERT_EQ(sensor({"pace", "--frame-ms", "15", "--delay-ms", "40", "--timeout-ms", "1500"}).status, 0);
+    ASSERT_EQ(sensor({"pace", "--frame-ms", "15", "--delay-ms", "40", "--timeout-ms", "15000"}).status, 0);
   }
   void TearDown() override {
     server_->kill(SIGTERM);
@@ -98,6 +98,7 @@ TEST_F(WgcliTest, EnrollsAndMatchesWithExitStatusesThatScriptsCanUse) {
     EXPECT_TRUE(Has(ran, c.says)) << ran.output;
   }
   ASSERT_EQ(sensor({"nothing"}).status, 0);
+  ASSERT_EQ(sensor({"pace", "--timeout-ms", "1000"}).status, 0);
   Ran waited = cli({"identify"});
   EXPECT_EQ(waited.status, 2);
   EXPECT_TRUE(Has(waited, "wgcli: timed out: no finger was put on the sensor")) << waited.output;
