@@ -9,6 +9,15 @@ add_executable(local_bench
 )
 target_link_libraries(local_bench PRIVATE wgrpc_static OpenSSL::Crypto benchmark::benchmark_main)
 
+# A comparison through the public call on synthetic fingers, with the minimum score read from a
+# running WGServer as in the kit.
+if(TARGET WGServer)
+  target_sources(local_bench PRIVATE local_bench_match.cpp)
+  target_link_libraries(local_bench PRIVATE wg_bench_support wg_fingers)
+  add_dependencies(local_bench WGServer)
+  target_compile_definitions(local_bench PRIVATE WG_SERVER_PROGRAM="$<TARGET_FILE:WGServer>")
+endif()
+
 find_path(WG_OPENCV_INCLUDE_DIR opencv2/imgproc.hpp PATH_SUFFIXES opencv4)
 find_library(WG_OPENCV_CORE_LIBRARY opencv_core)
 find_library(WG_OPENCV_IMGPROC_LIBRARY opencv_imgproc)

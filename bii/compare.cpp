@@ -27,6 +27,8 @@ constexpr float kShiftBin = 6;
 // 5 mm (49 pixels) apart, plus what a turn about the window centre adds.
 constexpr int kShiftBins = 24;  // +-72 pixels
 constexpr int kPeaks = 5;
+// The votes a peak's alignment is worked out from: within a bin and a half of its turn.
+constexpr float kPeakTurnReach = 1.5f * kAngleBin;
 constexpr float kPairDistance = 7;
 constexpr float kPairAngle = 20 * kPi / 180;
 // Fewer minutiae than this in the common area say little: the score is cut accordingly.
@@ -35,13 +37,17 @@ constexpr float kMinCommon = 12;
 // Ridge agreement (full form): what aligned unrelated prints reach after the patches' own
 // shifts, what same-finger prints reach, the common pixels that make a full
 // verdict, and the weight of the ridges against the minutiae.
-constexpr float kRidgeChance = 0.70f;
+constexpr float kRidgeChance = 0.72f;
 constexpr float kRidgeSure = 0.95f;
 constexpr float kRidgeSamples = 3200;
 constexpr float kRidgeWeight = 0.5f;
 constexpr size_t kRidgeCandidates = 3;
-// The minutiae share that unrelated prints reach now and then under their best alignment.
+// The minutiae share that unrelated prints reach now and then under their best alignment. The
+// small form keeps only the best minutiae and a coarse flow, so chance pairings weigh more in
+// it; setting it back further keeps one minimum score at about the same false match rate for
+// both forms.
 constexpr float kMinutiaeChance = 0.3f;
+constexpr float kSmallMinutiaeChance = 0.36f;
 // The top of the score scale the client library maps to confidences.
 constexpr float kTopScore = 1.4f;
 
@@ -72,11 +78,25 @@ struct Neighbour {
   float fX, fY, fAngle;
 };
 
+// Set bits of a word, counted in parallel within it: a population-count instruction is not
+// available on every processor this library is built for.
+int Ones64(uint64_t v) {
+  v -= (v >> 1) & 0x5555555555555555ull;
+  v = (v & 0x3333333333333333ull) + ((v >> 2) & 0x3333333333333333ull);
+  v = (v + (v >> 4)) & 0x0F0F0F0F0F0F0F0Full;
+  return static_cast<int>((v * 0x0101010101010101ull) >> 56);
+}
+
 // Ring points off the print are 0 in c and s, so that they add nothing to a sum of products.
+// Room for whole vector registers of four points; the points past the last ring stay 0.
+constexpr int kLanes = 4;
+constexpr int kLanePoints = (kDescriptorPoints + kLanes - 1) / kLanes * kLanes;
+using Lanes = float __attribute__((vector_size(kLanes * sizeof(float))));
 struct RingPoints {
-  std::array<float, kDescriptorPoints> c{}, s{};
-  std::array<int, kDescriptorPoints> valid{};
+  std::array<float, kLanePoints> c{}, s{};
+  uint32_t uiValid = 0;  // bit k: point k lies on the print
 };
+static_assert(kDescriptorPoints <= 32);
 
 struct Descriptor {
   // `turned`: the same points with each ring rotated by half its points, the minutia taken as
@@ -133,7 +153,7 @@ void Describe(const Features& f, const FlowMap& map, std::vector<Descriptor>& ou
       if (x < 0 || y < 0 || x >= kSide || y >= kSide) continue;
       const int b = static_cast<int>(y) / kBlock * kBlocks + static_cast<int>(x) / kBlock;
       if (!(*map.pForeground)[b]) continue;
-      d.points.valid[k] = 1;
+      d.points.uiValid |= 1u << k;
       d.points.c[k] = map.c[b] * c2 + map.s[b] * s2;
       d.points.s[k] = map.s[b] * c2 - map.c[b] * s2;
     }
@@ -141,7 +161,7 @@ void Describe(const Features& f, const FlowMap& map, std::vector<Descriptor>& ou
     for (int first = 0; const Ring& ring : kRings) {
       for (int p = 0; p < ring.iPoints; ++p) {
         const int from = first + (p + ring.iPoints / 2) % ring.iPoints;
-        d.turned.valid[first + p] = d.points.valid[from];
+        d.turned.uiValid |= ((d.points.uiValid >> from) & 1u) << (first + p);
         d.turned.c[first + p] = d.points.c[from];
         d.turned.s[first + p] = d.points.s[from];
       }
@@ -164,20 +184,12 @@ void Describe(const Features& f, const FlowMap& map, std::vector<Descriptor>& ou
   }
 }
 
-float Wrap(float a) {
-  while (a > kPi) a -= 2 * kPi;
-  while (a <= -kPi) a += 2 * kPi;
-  return a;
-}
-
 // The direction a minutia points along its ridge is the least certain thing about it (a
 // fork's stem is misjudged, a wet print turns an ending into a fork of the valley); pairing
-// therefore compares directions modulo half a turn and lets the geometry decide.
+// therefore compares directions modulo half a turn and lets the geometry decide. The result
+// lies in [-pi/2, pi/2).
 float Fold(float a) {
-  a = Wrap(a);
-  if (a > kPi / 2) a -= kPi;
-  if (a <= -kPi / 2) a += kPi;
-  return a;
+  return a - kPi * std::floor(a / kPi + 0.5f);
 }
 
 // `bTurned`: b's minutia taken as pointing the other way, which turns its frame half round.
@@ -213,14 +225,22 @@ float RingWeight(float fSum, int iCommon) {
 // are then looked for in the same frame. Both readings are summed in one pass, point by point
 // in ring order; a point missing from either side adds 0.
 float PairWeight(const Descriptor& a, const Descriptor& b) {
-  float sum = 0, sumTurned = 0;
-  int common = 0, commonTurned = 0;
-  for (int k = 0; k < kDescriptorPoints; ++k) {
-    sum += a.points.c[k] * b.points.c[k] + a.points.s[k] * b.points.s[k];
-    sumTurned += a.points.c[k] * b.turned.c[k] + a.points.s[k] * b.turned.s[k];
-    common += a.points.valid[k] & b.points.valid[k];
-    commonTurned += a.points.valid[k] & b.turned.valid[k];
+  Lanes sums{}, sumsTurned{};
+  for (int k = 0; k < kLanePoints; k += kLanes) {
+    Lanes ac, as, bc, bs, tc, ts;
+    std::memcpy(&ac, &a.points.c[k], sizeof ac);
+    std::memcpy(&as, &a.points.s[k], sizeof as);
+    std::memcpy(&bc, &b.points.c[k], sizeof bc);
+    std::memcpy(&bs, &b.points.s[k], sizeof bs);
+    std::memcpy(&tc, &b.turned.c[k], sizeof tc);
+    std::memcpy(&ts, &b.turned.s[k], sizeof ts);
+    sums += ac * bc + as * bs;
+    sumsTurned += ac * tc + as * ts;
   }
+  const float sum = (sums[0] + sums[1]) + (sums[2] + sums[3]);
+  const float sumTurned = (sumsTurned[0] + sumsTurned[1]) + (sumsTurned[2] + sumsTurned[3]);
+  const int common = Ones64(a.points.uiValid & b.points.uiValid);
+  const int commonTurned = Ones64(a.points.uiValid & b.turned.uiValid);
   const float flow = RingWeight(sum, common), flowTurned = RingWeight(sumTurned, commonTurned);
   const bool turned = flowTurned > flow;
   const float bestFlow = turned ? flowTurned : flow;
@@ -230,21 +250,34 @@ float PairWeight(const Descriptor& a, const Descriptor& b) {
   return bestFlow * confirmed;
 }
 
-struct Alignment {
-  float fTurn = 0, fShiftX = 0, fShiftY = 0;
+// The turn's cosine and sine are kept with it: every pairing applies it to every minutia.
+class Alignment {
+ public:
+  Alignment(float fTurn, float fShiftX, float fShiftY)
+      : m_fTurn(fTurn),
+        m_fShiftX(fShiftX),
+        m_fShiftY(fShiftY),
+        m_fCos(std::cos(fTurn)),
+        m_fSin(std::sin(fTurn)) {}
+  float Turn() const { return m_fTurn; }
+  float ShiftX() const { return m_fShiftX; }
+  float ShiftY() const { return m_fShiftY; }
+  float Cos() const { return m_fCos; }
+  float Sin() const { return m_fSin; }
   // Probe point into template coordinates (both relative to the image centre).
   void Apply(float x, float y, float& ox, float& oy) const {
-    const float c = std::cos(fTurn), s = std::sin(fTurn);
-    ox = c * x - s * y + fShiftX;
-    oy = s * x + c * y + fShiftY;
+    ox = m_fCos * x - m_fSin * y + m_fShiftX;
+    oy = m_fSin * x + m_fCos * y + m_fShiftY;
   }
   void Invert(float x, float y, float& ox, float& oy) const {
-    const float c = std::cos(fTurn), s = std::sin(fTurn);
-    x -= fShiftX;
-    y -= fShiftY;
-    ox = c * x + s * y;
-    oy = -s * x + c * y;
+    x -= m_fShiftX;
+    y -= m_fShiftY;
+    ox = m_fCos * x + m_fSin * y;
+    oy = -m_fSin * x + m_fCos * y;
   }
+
+ private:
+  float m_fTurn, m_fShiftX, m_fShiftY, m_fCos, m_fSin;
 };
 
 bool InForeground(const Features& f, float x, float y) {
@@ -258,29 +291,37 @@ struct Pairing {
   std::vector<std::pair<int, int>> pairs;  // template index, probe index
 };
 
-Pairing Pair(const Features& probe, const Features& ref, const std::vector<float>& weights,
+// A template and a probe minutia whose descriptors agree, with the pair's weight; in probe
+// order, and in template order for each probe minutia.
+struct Link {
+  int iRef, iProbe;
+  float fWeight;
+};
+
+Pairing Pair(const Features& probe, const Features& ref, const std::vector<Link>& links,
              const Alignment& al) {
   struct Candidate {
     float fCost;
     int iRef, iProbe;
+    float fWeight;
   };
   std::vector<Candidate> candidates;
-  for (int j = 0; j < probe.iCount; ++j) {
-    const Minutia& p = probe.minutiae[j];
-    float x, y;
-    al.Apply(p.fX - kCentre, p.fY - kCentre, x, y);
-    const float a = p.fAngle + al.fTurn;
-    for (int i = 0; i < ref.iCount; ++i) {
-      const float w = weights[i * probe.iCount + j];
-      if (w <= 0) continue;
-      const Minutia& r = ref.minutiae[i];
-      const float dx = r.fX - kCentre - x, dy = r.fY - kCentre - y;
-      const float d2 = dx * dx + dy * dy;
-      if (d2 > kPairDistance * kPairDistance) continue;
-      const float gap = std::fabs(Fold(r.fAngle - a));
-      if (gap > kPairAngle) continue;
-      candidates.push_back({std::sqrt(d2) / kPairDistance + gap / kPairAngle - w, i, j});
+  float x = 0, y = 0, a = 0;
+  for (size_t k = 0; k < links.size(); ++k) {
+    const Link& link = links[k];
+    if (k == 0 || link.iProbe != links[k - 1].iProbe) {
+      const Minutia& p = probe.minutiae[link.iProbe];
+      al.Apply(p.fX - kCentre, p.fY - kCentre, x, y);
+      a = p.fAngle + al.Turn();
     }
+    const Minutia& r = ref.minutiae[link.iRef];
+    const float dx = r.fX - kCentre - x, dy = r.fY - kCentre - y;
+    const float d2 = dx * dx + dy * dy;
+    if (d2 > kPairDistance * kPairDistance) continue;
+    const float gap = std::fabs(Fold(r.fAngle - a));
+    if (gap > kPairAngle) continue;
+    candidates.push_back({std::sqrt(d2) / kPairDistance + gap / kPairAngle - link.fWeight,
+                          link.iRef, link.iProbe, link.fWeight});
   }
   std::sort(candidates.begin(), candidates.end(),
             [](const Candidate& a, const Candidate& b) { return a.fCost < b.fCost; });
@@ -290,7 +331,7 @@ Pairing Pair(const Features& probe, const Features& ref, const std::vector<float
     if (refUsed[c.iRef] || probeUsed[c.iProbe]) continue;
     refUsed[c.iRef] = probeUsed[c.iProbe] = 1;
     result.pairs.emplace_back(c.iRef, c.iProbe);
-    result.fWeight += weights[c.iRef * probe.iCount + c.iProbe];
+    result.fWeight += c.fWeight;
   }
   return result;
 }
@@ -313,21 +354,15 @@ Alignment Refit(const Features& probe, const Features& ref, const Pairing& pairi
     dot += px * rx + py * ry;
     cross += px * ry - py * rx;
   }
-  Alignment al;
-  al.fTurn = std::atan2(cross, dot);
-  const float c = std::cos(al.fTurn), s = std::sin(al.fTurn);
-  al.fShiftX = (rcx - kCentre) - (c * (pcx - kCentre) - s * (pcy - kCentre));
-  al.fShiftY = (rcy - kCentre) - (s * (pcx - kCentre) + c * (pcy - kCentre));
-  return al;
+  const float turn = std::atan2(cross, dot);
+  const float c = std::cos(turn), s = std::sin(turn);
+  return Alignment(turn, (rcx - kCentre) - (c * (pcx - kCentre) - s * (pcy - kCentre)),
+                   (rcy - kCentre) - (s * (pcx - kCentre) + c * (pcy - kCentre)));
 }
 
 // Rows of one-bit pixels, with room to read 24 bits from any pixel of a row.
 constexpr int kRowBytes = kSide / 8 + 3;
 using BitRows = std::array<uint8_t, kSide * kRowBytes>;
-
-void SetBit(BitRows& rows, int x, int y) {
-  rows[y * kRowBytes + x / 8] |= static_cast<uint8_t>(1 << (x % 8));
-}
 
 // The 16 pixels of row y from x on, leftmost in bit 0.
 uint32_t Bits16(const BitRows& rows, int x, int y) {
@@ -336,54 +371,60 @@ uint32_t Bits16(const BitRows& rows, int x, int y) {
   return (v >> (x % 8)) & 0xFFFF;
 }
 
-// Set bits of a 16-bit value by table: a population-count instruction is not available on
-// every processor this library is built for.
-struct OnesTable {
-  std::array<uint8_t, 256> ones{};
-  constexpr OnesTable() {
-    for (int v = 0; v < 256; ++v) ones[v] = static_cast<uint8_t>((v & 1) + ones[v / 2]);
-  }
-};
-constexpr OnesTable kOnes;
-
-int Ones16(uint32_t v) {
-  return kOnes.ones[v & 0xFF] + kOnes.ones[(v >> 8) & 0xFF];
-}
-
 // Share of template pixels whose ridge or valley the aligned probe shows too, over the area
 // both prints cover; 0.5 is chance. Each 16 x 16 patch may shift by up to kReach pixels on its
 // own, which is what skin distortion does to the ridges between the minutiae.
 struct TemplateRidges {
   BitRows want{}, wantCovered{};
+  // A block is 8 pixels wide, one byte of a row.
   explicit TemplateRidges(const Features& ref) {
+    static_assert(kBlock == 8);
     for (int y = 0; y < kSide; ++y)
-      for (int x = 0; x < kSide; ++x)
-        if (ref.foreground[y / kBlock * kBlocks + x / kBlock]) {
-          SetBit(wantCovered, x, y);
-          if (ref.ridges[y * kSide + x]) SetBit(want, x, y);
-        }
+      for (int bx = 0; bx < kBlocks; ++bx) {
+        if (!ref.foreground[y / kBlock * kBlocks + bx]) continue;
+        wantCovered[y * kRowBytes + bx] = 0xFF;
+        uint8_t bits = 0;
+        for (int i = 0; i < kBlock; ++i)
+          bits |= static_cast<uint8_t>((ref.ridges[y * kSide + bx * kBlock + i] & 1) << i);
+        want[y * kRowBytes + bx] = bits;
+      }
   }
 };
 
+// Four rows of a patch in one word, row by row from bit 0.
+constexpr int kPatch = 16;
+constexpr int kPatchRows = kPatch / 4;
+uint64_t Pack4(const uint32_t* pRows) {
+  return pRows[0] | static_cast<uint64_t>(pRows[1]) << 16 | static_cast<uint64_t>(pRows[2]) << 32 |
+         static_cast<uint64_t>(pRows[3]) << 48;
+}
+
 float RidgeAgreement(const Features& probe, const TemplateRidges& ridges, const Alignment& al,
                      int& iSamples) {
-  constexpr int kPatch = 16, kReach = 2;
+  constexpr int kReach = 2;
+  // The probe position is stepped in fixed point, 16 bits of fraction.
+  constexpr float kOne = 65536.0f;
   const BitRows& want = ridges.want;
   const BitRows& wantCovered = ridges.wantCovered;
   BitRows have{}, haveCovered{};
-  const float c = std::cos(al.fTurn), s = std::sin(al.fTurn);
+  const float c = al.Cos(), s = al.Sin();
+  const int32_t stepX = static_cast<int32_t>(std::lround(c * kOne));
+  const int32_t stepY = static_cast<int32_t>(std::lround(-s * kOne));
   // Only where the patches and their shifts can read.
   constexpr int kFrom = kRidgeMargin - kReach, kTo = kSide - kRidgeMargin + kReach;
   for (int y = kFrom; y < kTo; ++y) {
-    // The probe pixel under template pixel (x, y), stepped along the row.
-    const float ry = y - kCentre - al.fShiftY;
-    float qx = c * (kFrom - kCentre - al.fShiftX) + s * ry + kCentre;
-    float qy = -s * (kFrom - kCentre - al.fShiftX) + c * ry + kCentre;
+    // The probe pixel under template pixel (x, y), stepped along the row; half a pixel added
+    // so that the whole part rounds.
+    const float ry = y - kCentre - al.ShiftY();
+    int32_t qx = static_cast<int32_t>(
+        std::lround((c * (kFrom - kCentre - al.ShiftX()) + s * ry + kCentre + 0.5f) * kOne));
+    int32_t qy = static_cast<int32_t>(
+        std::lround((-s * (kFrom - kCentre - al.ShiftX()) + c * ry + kCentre + 0.5f) * kOne));
     // The row is gathered in registers and stored once.
     std::array<uint64_t, kSide / 64> covered{}, ridge{};
-    for (int x = kFrom; x < kTo; ++x, qx += c, qy -= s) {
-      const int ix = static_cast<int>(qx + 0.5f), iy = static_cast<int>(qy + 0.5f);
-      if (qx < 0 || qy < 0 || ix >= kSide || iy >= kSide ||
+    for (int x = kFrom; x < kTo; ++x, qx += stepX, qy += stepY) {
+      const int ix = qx >> 16, iy = qy >> 16;
+      if (static_cast<unsigned>(ix) >= kSide || static_cast<unsigned>(iy) >= kSide ||
           !probe.foreground[iy / kBlock * kBlocks + ix / kBlock])
         continue;
       covered[x / 64] |= uint64_t{1} << (x % 64);
@@ -398,12 +439,18 @@ float RidgeAgreement(const Features& probe, const TemplateRidges& ridges, const 
   iSamples = 0;
   for (int py = kRidgeMargin; py + kPatch <= kSide - kRidgeMargin; py += kPatch) {
     for (int px = kRidgeMargin; px + kPatch <= kSide - kRidgeMargin; px += kPatch) {
-      std::array<uint32_t, kPatch> wanted, wantedCovered;
-      int samples = 0;
+      std::array<uint32_t, kPatch> rows, rowsCovered, probeCovered;
       for (int y = 0; y < kPatch; ++y) {
-        wanted[y] = Bits16(want, px, py + y);
-        wantedCovered[y] = Bits16(wantCovered, px, py + y);
-        samples += Ones16(wantedCovered[y] & Bits16(haveCovered, px, py + y));
+        rows[y] = Bits16(want, px, py + y);
+        rowsCovered[y] = Bits16(wantCovered, px, py + y);
+        probeCovered[y] = Bits16(haveCovered, px, py + y);
+      }
+      std::array<uint64_t, kPatchRows> wanted, wantedCovered;
+      int samples = 0;
+      for (int q = 0; q < kPatchRows; ++q) {
+        wanted[q] = Pack4(&rows[4 * q]);
+        wantedCovered[q] = Pack4(&rowsCovered[4 * q]);
+        samples += Ones64(wantedCovered[q] & Pack4(&probeCovered[4 * q]));
       }
       if (samples < kPatch * kPatch / 4) continue;
       int most = 0;
@@ -415,8 +462,9 @@ float RidgeAgreement(const Features& probe, const TemplateRidges& ridges, const 
         }
         for (int dy = 0; dy <= 2 * kReach; ++dy) {
           int hits = 0;
-          for (int y = 0; y < kPatch; ++y)
-            hits += Ones16(~(wanted[y] ^ had[y + dy]) & wantedCovered[y] & hadCovered[y + dy]);
+          for (int q = 0; q < kPatchRows; ++q)
+            hits += Ones64(~(wanted[q] ^ Pack4(&had[4 * q + dy])) & wantedCovered[q] &
+                           Pack4(&hadCovered[4 * q + dy]));
           most = std::max(most, hits);
         }
       }
@@ -427,6 +475,56 @@ float RidgeAgreement(const Features& probe, const TemplateRidges& ridges, const 
   return iSamples ? static_cast<float>(agree) / iSamples : 0;
 }
 
+// The shift that lays probe minutia p on template minutia r once the probe is turned by the
+// angle whose cosine and sine are c and s (both relative to the image centre).
+void ShiftFor(float c, float s, const Minutia& r, const Minutia& p, float& fShiftX,
+              float& fShiftY) {
+  const float px = p.fX - kCentre, py = p.fY - kCentre;
+  fShiftX = (r.fX - kCentre) - (c * px - s * py);
+  fShiftY = (r.fY - kCentre) - (s * px + c * py);
+}
+
+// Shift bins: bin b is centred on ShiftOfBin(b); ShiftBinOf is its inverse.
+float ShiftBinOf(float fShift) {
+  return fShift / kShiftBin + (kShiftBins - 1) / 2.0f;
+}
+float ShiftOfBin(int iBin) {
+  return (static_cast<float>(iBin) - (kShiftBins - 1) / 2.0f) * kShiftBin;
+}
+
+// Where one weighted pair puts the probe: the turn between the two minutiae and the shift
+// that then lays one on the other.
+struct Vote {
+  float fTurn, fShiftX, fShiftY, fWeight;
+  int iRef, iProbe;
+};
+
+// A peak's bin says roughly where its votes lie; the weighted mean of the votes around it
+// says it to a pixel, which the pairing tolerance needs at the far side of the window.
+Alignment PeakAlignment(const std::vector<Vote>& votes, const Features& ref, const Features& probe,
+                        float fTurn, float fShiftX, float fShiftY) {
+  std::vector<const Vote*> near;
+  float turn = 0, weight = 0;
+  for (const Vote& v : votes) {
+    if (std::fabs(v.fTurn - fTurn) > kPeakTurnReach || std::fabs(v.fShiftX - fShiftX) > kShiftBin ||
+        std::fabs(v.fShiftY - fShiftY) > kShiftBin)
+      continue;
+    near.push_back(&v);
+    turn += v.fWeight * v.fTurn;
+    weight += v.fWeight;
+  }
+  if (weight <= 0) return Alignment(fTurn, fShiftX, fShiftY);
+  turn /= weight;
+  const float c = std::cos(turn), s = std::sin(turn);
+  float sumX = 0, sumY = 0;
+  for (const Vote* v : near) {
+    float sx, sy;
+    ShiftFor(c, s, ref.minutiae[v->iRef], probe.minutiae[v->iProbe], sx, sy);
+    sumX += v->fWeight * sx;
+    sumY += v->fWeight * sy;
+  }
+  return Alignment(turn, sumX / weight, sumY / weight);
+}
 }  // namespace
 
 void WriteTemplate(const Features& f, uint8_t* pTemplate) {
@@ -525,12 +623,18 @@ Comparison Compare(const Features& probe, const Reference& reference, int iRotat
       if (std::fabs(Fold(ref.minutiae[i].fAngle - probe.minutiae[j].fAngle)) <= reach)
         weights[i * probe.iCount + j] = PairWeight(refRings[i], probeRings[j]);
 
+  std::vector<Link> links;
+  for (int j = 0; j < probe.iCount; ++j)
+    for (int i = 0; i < ref.iCount; ++i)
+      if (const float w = weights[i * probe.iCount + j]; w > 0) links.push_back({i, j, w});
+
   const int halfTurns = static_cast<int>(std::ceil(limit / kAngleBin)) + 1;
   const int turnBins = 2 * halfTurns + 1;
   std::vector<float> votes(static_cast<size_t>(turnBins) * kShiftBins * kShiftBins, 0);
   const auto at = [&](int t, int x, int y) {
     return (static_cast<size_t>(t) * kShiftBins + y) * kShiftBins + x;
   };
+  std::vector<Vote> cast;
   for (int i = 0; i < ref.iCount; ++i) {
     const Minutia& r = ref.minutiae[i];
     for (int j = 0; j < probe.iCount; ++j) {
@@ -539,29 +643,31 @@ Comparison Compare(const Features& probe, const Reference& reference, int iRotat
       const Minutia& p = probe.minutiae[j];
       const float turn = Fold(r.fAngle - p.fAngle);
       if (std::fabs(turn) > limit + kAngleBin / 2) continue;
-      const float c = std::cos(turn), s = std::sin(turn);
-      const float px = p.fX - kCentre, py = p.fY - kCentre;
-      const float sx = (r.fX - kCentre) - (c * px - s * py);
-      const float sy = (r.fY - kCentre) - (s * px + c * py);
+      float sx, sy;
+      ShiftFor(std::cos(turn), std::sin(turn), r, p, sx, sy);
       const int t = static_cast<int>(std::lround(turn / kAngleBin)) + halfTurns;
-      // Each vote lands on the four shift bins nearest to it, so a peak is not split.
-      const float gx = sx / kShiftBin + kShiftBins / 2 - 0.5f;
-      const float gy = sy / kShiftBin + kShiftBins / 2 - 0.5f;
+      // Shared out between the four shift bins around it by nearness, so that a peak's bin
+      // says where its votes lie and is not split between two bins.
+      const float gx = ShiftBinOf(sx), gy = ShiftBinOf(sy);
       const int x0 = static_cast<int>(std::floor(gx)), y0 = static_cast<int>(std::floor(gy));
       if (x0 < 0 || y0 < 0 || x0 + 1 >= kShiftBins || y0 + 1 >= kShiftBins) continue;
-      votes[at(t, x0, y0)] += w;
-      votes[at(t, x0 + 1, y0)] += w;
-      votes[at(t, x0, y0 + 1)] += w;
-      votes[at(t, x0 + 1, y0 + 1)] += w;
+      const float fx = gx - x0, fy = gy - y0;
+      votes[at(t, x0, y0)] += w * (1 - fx) * (1 - fy);
+      votes[at(t, x0 + 1, y0)] += w * fx * (1 - fy);
+      votes[at(t, x0, y0 + 1)] += w * (1 - fx) * fy;
+      votes[at(t, x0 + 1, y0 + 1)] += w * fx * fy;
+      cast.push_back({turn, sx, sy, w, i, j});
     }
   }
-  // Votes of neighbouring turns count together: a turn between two bins splits its votes.
+  // Votes of neighbouring turns count half: a turn between two bins splits its votes, and a
+  // peak still lies on the bin nearest to it.
   std::vector<float> peaks(votes.size());
   for (int t = 0; t < turnBins; ++t)
     for (int y = 0; y < kShiftBins; ++y)
       for (int x = 0; x < kShiftBins; ++x)
-        peaks[at(t, x, y)] = votes[at(t, x, y)] + (t > 0 ? votes[at(t - 1, x, y)] : 0) +
-                             (t + 1 < turnBins ? votes[at(t + 1, x, y)] : 0);
+        peaks[at(t, x, y)] =
+            votes[at(t, x, y)] + 0.5f * ((t > 0 ? votes[at(t - 1, x, y)] : 0) +
+                                         (t + 1 < turnBins ? votes[at(t + 1, x, y)] : 0));
   struct Candidate {
     Alignment al;
     float fMinutiae;
@@ -575,14 +681,12 @@ Comparison Compare(const Features& probe, const Reference& reference, int iRotat
     const int bt = static_cast<int>(top / (kShiftBins * kShiftBins));
     const int by = static_cast<int>(top / kShiftBins % kShiftBins);
     const int bx = static_cast<int>(top % kShiftBins);
-    Alignment al;
-    al.fTurn = (bt - halfTurns) * kAngleBin;
-    al.fShiftX = (bx + 1 - kShiftBins / 2.0f) * kShiftBin;
-    al.fShiftY = (by + 1 - kShiftBins / 2.0f) * kShiftBin;
-    Pairing pairing = Pair(probe, ref, weights, al);
+    Alignment al = PeakAlignment(cast, ref, probe, (bt - halfTurns) * kAngleBin, ShiftOfBin(bx),
+                                 ShiftOfBin(by));
+    Pairing pairing = Pair(probe, ref, links, al);
     for (int round = 0; round < 2 && pairing.pairs.size() >= 3; ++round) {
       const Alignment refit = Refit(probe, ref, pairing);
-      Pairing again = Pair(probe, ref, weights, refit);
+      Pairing again = Pair(probe, ref, links, refit);
       if (again.fWeight < pairing.fWeight) break;
       al = refit;
       pairing = std::move(again);
@@ -614,14 +718,14 @@ Comparison Compare(const Features& probe, const Reference& reference, int iRotat
   float best = 0;
   const std::unique_ptr<TemplateRidges> ridges(reference.bFine ? new TemplateRidges(ref) : nullptr);
   for (size_t k = 0; k < candidates.size(); ++k) {
-    // Without the ridges, unrelated prints reach higher minutiae shares than with them; the
-    // small form's score is set back so that one minimum score means about the same false
-    // match rate for both forms.
-    float score =
-        std::clamp((candidates[k].fMinutiae - kMinutiaeChance) / (1 - kMinutiaeChance), 0.0f, 1.0f);
+    // The share unrelated prints reach by chance is taken off, so that the score says how
+    // much more than chance the prints share.
+    const float chance = reference.bFine ? kMinutiaeChance : kSmallMinutiaeChance;
+    float score = std::clamp((candidates[k].fMinutiae - chance) / (1 - chance), 0.0f, 1.0f);
     if (reference.bFine) {
-      score = candidates[k].fMinutiae;
-      if (k >= kRidgeCandidates) break;
+      // Candidates come best minutiae first: once even full ridge agreement could not lift
+      // one above the best score, none after it can either.
+      if (k >= kRidgeCandidates || (1 - kRidgeWeight) * score + kRidgeWeight <= best) break;
       int samples = 0;
       const float agreement = RidgeAgreement(probe, *ridges, candidates[k].al, samples);
       const float ridges =

@@ -78,6 +78,36 @@ const FilterBank& Filters() {
   return bank;
 }
 
+// The local mean reaches this far each way; near the image edge its window is cut off, so
+// it is scaled by the inverse of however many pixels it holds (a product is much cheaper than
+// a quotient per pixel).
+constexpr int kMeanReach = 4;
+constexpr int kMeanSide = 2 * kMeanReach + 1;
+struct MeanScale {
+  std::array<float, kMeanSide * kMeanSide + 1> inverse{};
+  MeanScale() {
+    for (size_t n = 1; n < inverse.size(); ++n) inverse[n] = 1.0f / static_cast<float>(n);
+  }
+};
+
+const MeanScale& MeanScales() {
+  static const MeanScale scale;
+  return scale;
+}
+
+// Crossing number of each neighbourhood code: the number of ridge runs around a pixel.
+struct CrossingTable {
+  std::array<uint8_t, 256> crossings{};
+  constexpr CrossingTable() {
+    for (int code = 0; code < 256; ++code) {
+      int changes = 0;
+      for (int i = 0; i < 8; ++i) changes += ((code >> i) & 1) != ((code >> ((i + 1) % 8)) & 1);
+      crossings[code] = static_cast<uint8_t>(changes / 2);
+    }
+  }
+};
+constexpr CrossingTable kCrossings;
+
 // One image row as one bit per pixel (bit x for column x), so that thinning works on a whole row
 // at once.
 using BitRow = unsigned __int128;
@@ -101,7 +131,8 @@ bool ThinPass(std::array<BitRow, kSide>& rows, int iPass) {
   std::array<BitRow, kSide> doomed;
   BitRow any = 0;
   for (int y = 0; y < kSide; ++y) {
-    const BitRow up = y > 0 ? rows[y - 1] : 0, mid = rows[y], down = y + 1 < kSide ? rows[y + 1] : 0;
+    const BitRow up = y > 0 ? rows[y - 1] : 0, mid = rows[y],
+                 down = y + 1 < kSide ? rows[y + 1] : 0;
     // Neighbour i of each pixel, north first, clockwise; bit x holds column x's neighbour.
     const std::array<BitRow, 8> p = {up,   up >> 1,   mid >> 1, down >> 1,
                                      down, down << 1, mid << 1, up << 1};
@@ -133,6 +164,7 @@ struct Work {
   std::array<float, (kSide + 1) * (kSide + 1)> integral;
   std::array<float, kPadded * kPadded> signal;
   std::array<uint8_t, kPadded * kPadded> skeleton;
+  std::array<BitRow, kSide> skeletonRows;
   std::array<float, kCells * kCells> cellA, cellB, cellE, coherence;
 };
 
@@ -181,8 +213,41 @@ float AngleGap(float a, float b) {
   return d > kPi ? 2 * kPi - d : d;
 }
 
+// Sums over the 3 x 3 and the 5 x 5 cells around each cell, zero beyond the image.
+struct BoxSums {
+  std::array<float, kCells * kCells> near, wide;
+};
+
+BoxSums SumAround(const std::array<float, kCells * kCells>& cells) {
+  std::array<float, kCells * kCells> rows3{}, rows5{};
+  for (int cy = 0; cy < kCells; ++cy)
+    for (int cx = 0; cx < kCells; ++cx) {
+      float s3 = 0, s5 = 0;
+      for (int dx = -2; dx <= 2; ++dx) {
+        const int x = cx + dx;
+        if (x < 0 || x >= kCells) continue;
+        s5 += cells[cy * kCells + x];
+        if (std::abs(dx) <= 1) s3 += cells[cy * kCells + x];
+      }
+      rows3[cy * kCells + cx] = s3;
+      rows5[cy * kCells + cx] = s5;
+    }
+  BoxSums sums{};
+  for (int cy = 0; cy < kCells; ++cy)
+    for (int dy = -2; dy <= 2; ++dy) {
+      const int y = cy + dy;
+      if (y < 0 || y >= kCells) continue;
+      for (int cx = 0; cx < kCells; ++cx) {
+        sums.wide[cy * kCells + cx] += rows5[y * kCells + cx];
+        if (std::abs(dy) <= 1) sums.near[cy * kCells + cx] += rows3[y * kCells + cx];
+      }
+    }
+  return sums;
+}
+
 void FlowAndForeground(Work& w, Features& f) {
-  // Gradients summed per 4 x 4 cell as the doubled-angle tensor.
+  // Gradients summed per 4 x 4 cell as the doubled-angle tensor; a row of gradients first,
+  // so that the sums per cell do not wait on each other.
   w.cellA.fill(0);
   w.cellB.fill(0);
   w.cellE.fill(0);
@@ -190,41 +255,38 @@ void FlowAndForeground(Work& w, Features& f) {
     const float* r0 = &w.image[(y - 1) * kSide];
     const float* r1 = r0 + kSide;
     const float* r2 = r1 + kSide;
+    std::array<float, kSide> ta{}, tb{}, te{};
     for (int x = 1; x < kSide - 1; ++x) {
       const float gx =
           (r0[x + 1] + 2 * r1[x + 1] + r2[x + 1]) - (r0[x - 1] + 2 * r1[x - 1] + r2[x - 1]);
       const float gy = (r2[x - 1] + 2 * r2[x] + r2[x + 1]) - (r0[x - 1] + 2 * r0[x] + r0[x + 1]);
-      const int c = (y / kCell) * kCells + x / kCell;
-      w.cellA[c] += gx * gx - gy * gy;
-      w.cellB[c] += 2 * gx * gy;
-      w.cellE[c] += gx * gx + gy * gy;
+      ta[x] = gx * gx - gy * gy;
+      tb[x] = 2 * gx * gy;
+      te[x] = gx * gx + gy * gy;
+    }
+    const int row = (y / kCell) * kCells;
+    for (int cx = 0; cx < kCells; ++cx) {
+      const int x = cx * kCell;
+      w.cellA[row + cx] += (ta[x] + ta[x + 1]) + (ta[x + 2] + ta[x + 3]);
+      w.cellB[row + cx] += (tb[x] + tb[x + 1]) + (tb[x + 2] + tb[x + 3]);
+      w.cellE[row + cx] += (te[x] + te[x + 1]) + (te[x + 2] + te[x + 3]);
     }
   }
-  // Coherence over 3 x 3 cells, direction over 5 x 5 cells (20 pixels, about four ridges).
-  for (int cy = 0; cy < kCells; ++cy) {
-    for (int cx = 0; cx < kCells; ++cx) {
-      float a3 = 0, b3 = 0, e3 = 0, a5 = 0, b5 = 0;
-      for (int dy = -2; dy <= 2; ++dy) {
-        for (int dx = -2; dx <= 2; ++dx) {
-          const int x = cx + dx, y = cy + dy;
-          if (x < 0 || y < 0 || x >= kCells || y >= kCells) continue;
-          const int c = y * kCells + x;
-          a5 += w.cellA[c];
-          b5 += w.cellB[c];
-          if (std::abs(dx) <= 1 && std::abs(dy) <= 1) {
-            a3 += w.cellA[c];
-            b3 += w.cellB[c];
-            e3 += w.cellE[c];
-          }
-        }
-      }
-      const int c = cy * kCells + cx;
-      w.coherence[c] = e3 > 0 ? std::sqrt(a3 * a3 + b3 * b3) / e3 : 0;
-      // The gradient runs across the ridges; the ridge direction is a quarter turn on.
-      float theta = 0.5f * std::atan2(b5, a5) + kPi / 2;
-      if (theta >= kPi) theta -= kPi;
-      f.flow[c] = theta;
-    }
+  // Coherence over 3 x 3 cells, direction over 5 x 5 cells (20 pixels, about four ridges):
+  // sums along the rows, then down the columns.
+  const BoxSums a = SumAround(w.cellA), b = SumAround(w.cellB), e = SumAround(w.cellE);
+  // The doubled ridge direction as a unit vector, for the block flow.
+  std::array<float, kCells * kCells> doubledC, doubledS;
+  for (int c = 0; c < kCells * kCells; ++c) {
+    w.coherence[c] =
+        e.near[c] > 0 ? std::sqrt(a.near[c] * a.near[c] + b.near[c] * b.near[c]) / e.near[c] : 0;
+    // The gradient runs across the ridges; the ridge direction is a quarter turn on.
+    float theta = 0.5f * std::atan2(b.wide[c], a.wide[c]) + kPi / 2;
+    if (theta >= kPi) theta -= kPi;
+    f.flow[c] = theta;
+    const float r = std::sqrt(a.wide[c] * a.wide[c] + b.wide[c] * b.wide[c]);
+    doubledC[c] = r > 0 ? -a.wide[c] / r : -1;
+    doubledS[c] = r > 0 ? -b.wide[c] / r : 0;
   }
   // Blocks of 8 x 8 pixels: contrast and coherence.
   std::array<uint8_t, kBlocks * kBlocks> raw{};
@@ -262,13 +324,13 @@ void FlowAndForeground(Work& w, Features& f) {
     f.flowValid[c] = f.foreground[(c / kCells / 2) * kBlocks + (c % kCells) / 2];
   for (int by = 0; by < kBlocks; ++by) {
     for (int bx = 0; bx < kBlocks; ++bx) {
-      float a = 0, b = 0;
+      float sumC = 0, sumS = 0;
       for (int cy = 2 * by; cy < 2 * by + 2; ++cy)
         for (int cx = 2 * bx; cx < 2 * bx + 2; ++cx) {
-          a += std::cos(2 * f.flow[cy * kCells + cx]);
-          b += std::sin(2 * f.flow[cy * kCells + cx]);
+          sumC += doubledC[cy * kCells + cx];
+          sumS += doubledS[cy * kCells + cx];
         }
-      float theta = 0.5f * std::atan2(b, a);
+      float theta = 0.5f * std::atan2(sumS, sumC);
       if (theta < 0) theta += kPi;
       f.blockFlow[by * kBlocks + bx] = theta;
     }
@@ -302,14 +364,15 @@ void EnhanceAndThin(Work& w, Features& f) {
     }
   }
   w.signal.fill(0);
+  const MeanScale& scale = MeanScales();
   for (int y = 0; y < kSide; ++y) {
-    const int y0 = std::max(0, y - 4), y1 = std::min(kSide, y + 5);
+    const int y0 = std::max(0, y - kMeanReach), y1 = std::min(kSide, y + kMeanReach + 1);
     for (int x = 0; x < kSide; ++x) {
-      const int x0 = std::max(0, x - 4), x1 = std::min(kSide, x + 5);
+      const int x0 = std::max(0, x - kMeanReach), x1 = std::min(kSide, x + kMeanReach + 1);
       const float box = w.integral[y1 * (kSide + 1) + x1] - w.integral[y0 * (kSide + 1) + x1] -
                         w.integral[y1 * (kSide + 1) + x0] + w.integral[y0 * (kSide + 1) + x0];
       w.signal[(y + kPad) * kPadded + x + kPad] =
-          w.image[y * kSide + x] - box / static_cast<float>((y1 - y0) * (x1 - x0));
+          w.image[y * kSide + x] - box * scale.inverse[(y1 - y0) * (x1 - x0)];
     }
   }
   const FilterBank& bank = Filters();
@@ -341,13 +404,17 @@ void EnhanceAndThin(Work& w, Features& f) {
           std::memcpy(&v, at[k] + taps[k][t].iOffset, sizeof v);
           acc[k] += taps[k][t].fWeight * v;
         }
-      for (int k = 0; k < kGroup && g + k < n; ++k)
-        for (int i = 0; i < kCell; ++i)
-          if (acc[k][i] < 0) {  // ridges are dark
-            const int x = cells[g + k] + i;
-            f.ridges[y * kSide + x] = 1;
-            rows[y] |= BitRow{1} << x;
-          }
+      // Ridges are dark. Written without a branch: ridge or valley is a coin toss per pixel.
+      for (int k = 0; k < kGroup && g + k < n; ++k) {
+        const int x0 = cells[g + k];
+        unsigned bits = 0;
+        for (int i = 0; i < kCell; ++i) {
+          const unsigned ridge = acc[k][i] < 0;
+          f.ridges[y * kSide + x0 + i] = static_cast<uint8_t>(ridge);
+          bits |= ridge << i;
+        }
+        rows[y] |= BitRow{bits} << x0;
+      }
     }
   }
   for (bool changed = true; changed;) {
@@ -358,68 +425,73 @@ void EnhanceAndThin(Work& w, Features& f) {
   for (int y = 0; y < kSide; ++y)
     for (int x = 0; x < kSide; ++x)
       w.skeleton[(y + kPad) * kPadded + x + kPad] = static_cast<uint8_t>((rows[y] >> x) & 1);
+  w.skeletonRows = rows;
 }
 
 void FindMinutiae(const Work& w, Features& f) {
   std::vector<Minutia> found;
   const uint8_t* skel = w.skeleton.data();
+  // Only the skeleton's pixels are visited, a row's set bits one after the other: most pixels
+  // are not on it, and asking each would cost a guess per pixel.
   for (int y = 0; y < kSide; ++y) {
-    for (int x = 0; x < kSide; ++x) {
-      const int at = (y + kPad) * kPadded + x + kPad;
-      if (!skel[at] || !Inside(f, x, y)) continue;
-      const int code = NeighbourCode(&skel[at]);
-      int crossings = 0;
-      for (int i = 0; i < 8; ++i) crossings += ((code >> i) & 1) != ((code >> ((i + 1) % 8)) & 1);
-      crossings /= 2;
-      if (crossings != 1 && crossings != 3) continue;
-      // One start pixel per branch: the straight neighbour of a run if it has one.
-      std::array<int, 6> starts{};
-      int n = 0;
-      for (int i = 0; i < 8 && n < 6; ++i) {
-        if (!((code >> i) & 1) || ((code >> ((i + 7) % 8)) & 1)) continue;  // run start
-        int pick = i;
-        for (int j = i; (code >> (j % 8)) & 1 && j < i + 8; ++j)
-          if ((j % 8) % 2 == 0) {
-            pick = j % 8;
-            break;
-          }
-        starts[n++] = x + kNeighbourX[pick];
-        starts[n++] = y + kNeighbourY[pick];
-      }
-      if (n != 2 * crossings) continue;
-      Minutia m;
-      m.fX = static_cast<float>(x);
-      m.fY = static_cast<float>(y);
-      m.bFork = crossings == 3;
-      if (!m.bFork) {
-        const TraceEnd end = TraceRidge(skel, x, y, starts[0], starts[1], starts, 0);
-        if (end.iSteps < kMinTraceSteps) continue;
-        m.fAngle = std::atan2(static_cast<float>(y - end.iY), static_cast<float>(x - end.iX));
-      } else {
-        float angles[3];
-        for (int b = 0; b < 3; ++b) {
-          const TraceEnd end = TraceRidge(skel, x, y, starts[2 * b], starts[2 * b + 1], starts, 6);
-          angles[b] = std::atan2(static_cast<float>(end.iY - y), static_cast<float>(end.iX - x));
+    for (int word = 0; word < kSide / 64; ++word) {
+      for (uint64_t bits = static_cast<uint64_t>(w.skeletonRows[y] >> (64 * word)); bits;
+           bits &= bits - 1) {
+        const int x = 64 * word + __builtin_ctzll(bits);
+        const int at = (y + kPad) * kPadded + x + kPad;
+        const int code = NeighbourCode(&skel[at]);
+        const int crossings = kCrossings.crossings[code];
+        if ((crossings != 1 && crossings != 3) || !Inside(f, x, y)) continue;
+        // One start pixel per branch: the straight neighbour of a run if it has one.
+        std::array<int, 6> starts{};
+        int n = 0;
+        for (int i = 0; i < 8 && n < 6; ++i) {
+          if (!((code >> i) & 1) || ((code >> ((i + 7) % 8)) & 1)) continue;  // run start
+          int pick = i;
+          for (int j = i; (code >> (j % 8)) & 1 && j < i + 8; ++j)
+            if ((j % 8) % 2 == 0) {
+              pick = j % 8;
+              break;
+            }
+          starts[n++] = x + kNeighbourX[pick];
+          starts[n++] = y + kNeighbourY[pick];
         }
-        // The two prongs leave side by side; the stem is the branch on its own.
-        int stem = 0;
-        float best = 1e9f;
-        for (int b = 0; b < 3; ++b) {
-          const float prongs = AngleGap(angles[(b + 1) % 3], angles[(b + 2) % 3]);
-          if (prongs < best) {
-            best = prongs;
-            stem = b;
+        if (n != 2 * crossings) continue;
+        Minutia m;
+        m.fX = static_cast<float>(x);
+        m.fY = static_cast<float>(y);
+        m.bFork = crossings == 3;
+        if (!m.bFork) {
+          const TraceEnd end = TraceRidge(skel, x, y, starts[0], starts[1], starts, 0);
+          if (end.iSteps < kMinTraceSteps) continue;
+          m.fAngle = std::atan2(static_cast<float>(y - end.iY), static_cast<float>(x - end.iX));
+        } else {
+          float angles[3];
+          for (int b = 0; b < 3; ++b) {
+            const TraceEnd end =
+                TraceRidge(skel, x, y, starts[2 * b], starts[2 * b + 1], starts, 6);
+            angles[b] = std::atan2(static_cast<float>(end.iY - y), static_cast<float>(end.iX - x));
           }
+          // The two prongs leave side by side; the stem is the branch on its own.
+          int stem = 0;
+          float best = 1e9f;
+          for (int b = 0; b < 3; ++b) {
+            const float prongs = AngleGap(angles[(b + 1) % 3], angles[(b + 2) % 3]);
+            if (prongs < best) {
+              best = prongs;
+              stem = b;
+            }
+          }
+          m.fAngle = angles[stem];
         }
-        m.fAngle = angles[stem];
+        // The traced line is a few pixels long and jagged; the flow is smoother, the trace only
+        // says which way along it.
+        const int cell = (y / kCell) * kCells + x / kCell;
+        const float flow = f.flow[cell];
+        m.fAngle = AngleGap(m.fAngle, flow) <= kPi / 2 ? flow : flow + kPi;
+        m.fQuality = w.coherence[cell];
+        found.push_back(m);
       }
-      // The traced line is a few pixels long and jagged; the flow is smoother, the trace only
-      // says which way along it.
-      const int cell = (y / kCell) * kCells + x / kCell;
-      const float flow = f.flow[cell];
-      m.fAngle = AngleGap(m.fAngle, flow) <= kPi / 2 ? flow : flow + kPi;
-      m.fQuality = w.coherence[cell];
-      found.push_back(m);
     }
   }
   std::vector<uint8_t> flawed(found.size(), 0);

@@ -108,6 +108,38 @@ TEST_F(MatcherTest, SameFingerMatchesAndOtherFingersDoNotInFullAndSmallForm) {
   }
 }
 
+// The same skin seen through a window moved and turned by known amounts, up to what two
+// impressions of the standard database can differ by: the comparison must find the turn and
+// shift itself, wherever they fall between its search steps.
+TEST_F(MatcherTest, MovedAndTurnedWindowsOfOneFingerMatch) {
+  const wg_fingers::Master master = wg_fingers::MakeMaster(wg_fingers::FingerSeed(kDatabase, 1));
+  wg_fingers::ImpressionParams base = wg_fingers::MakeImpressionParams(21);
+  base.fContact = 1;
+  base.fOffsetX = base.fOffsetY = 0;
+  base.fRotation = 0;
+  const Build build = Enroll(wg_fingers::RenderImpression(master, base));
+  struct Move {
+    float fX, fY, fDegrees;
+  };
+  constexpr std::array<Move, 8> kMoves = {{{0, 0, 0},
+                                           {0, 0, 3},
+                                           {3, -3, 0},
+                                           {9, 0, -9},
+                                           {-14, 10, 14},
+                                           {20, 5, -20},
+                                           {-4, -24, 27},
+                                           {24, 24, -6}}};
+  for (const Move& move : kMoves) {
+    wg_fingers::ImpressionParams params = base;
+    params.fOffsetX = move.fX;
+    params.fOffsetY = move.fY;
+    params.fRotation = move.fDegrees * 3.14159265f / 180;
+    const Image probe = wg_fingers::RenderImpression(master, params);
+    EXPECT_GT(Verify(probe, build.bytes.data()), kMinimumScore)
+        << move.fX << " " << move.fY << " " << move.fDegrees;
+  }
+}
+
 TEST_F(MatcherTest, TheSameImageMatchesItsOwnTemplateWithAHighScore) {
   const Build build = Enroll(Impression(0, 0));
   EXPECT_GT(Verify(Impression(0, 0), build.bytes.data()), 1.0f);
