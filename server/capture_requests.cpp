@@ -110,6 +110,9 @@ void AnswerWithRequest(const Request& request, Session* session, uint32_t length
 void Begin(ServerState& state, CaptureOrder order, const Request& request, Session* session,
            uint32_t replyLength, uint32_t resultAt) {
   bool blocking = !order.blockingRequest.empty();
+  // A client that has died may still hold the sensor until the next sweep of the sessions;
+  // the sweep is made now, so the sensor is never refused on its behalf.
+  state.sessions.releaseEnded();
   if (!state.capture.begin(std::move(order))) {
     TraceValue(TRACE_WHERE_SRVR_INTERFACE, TRACE_TYPE_WARNING,
                "Capture refused, the sensor is busy: client", static_cast<int32_t>(request.processId));

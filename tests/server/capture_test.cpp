@@ -191,7 +191,7 @@ TEST_F(CaptureTest, OneCaptureAtATimeAndADeadClientFreesTheSensor) {
 
   first.kill(SIGKILL);
   first.wait();
-  // The dead client's capture is gone: the sensor is free for the next.
+  // The dead client's capture is gone at once: the sensor is free for the next.
   sensor({"auto"});
   EXPECT_EQ(ResultOf(client({"enroll", "bob", "2"})), WG_OK);
 }
