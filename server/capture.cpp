@@ -240,9 +240,14 @@ class Capture {
   bool identify(CaptureResult* result);
   bool verify(CaptureResult* result);
   bool acquire(CaptureResult* result);
-  // Takes the probe of a match: prompt, view, the status of the search. False when stopped or
-  // timed out (the time-out already told).
-  bool takeProbe(int16_t searchStatus, Frame* probe);
+  using Templates = std::vector<const std::vector<uint8_t>*>;
+  enum class Searched : uint8_t { kBest, kFinished, kStopped };
+  // Takes the probe (prompt, view, the status of the search) and compares it with every
+  // template: kBest with the best comparison in *best; kFinished when the capture already came
+  // to its result (no memory for the probe); kStopped when it was stopped or timed out.
+  Searched search(int16_t searchStatus, uint16_t completion, const Templates& templates,
+                  CaptureResult* result, Best* best);
+  bool matched(const Best& best) const;
   void answerBlocking(const Outcome& outcome, const CaptureResult& result);
 
   const CaptureOrder& order_;
@@ -478,82 +483,72 @@ bool Capture::enroll(CaptureResult* result) {
   return true;
 }
 
-bool Capture::takeProbe(int16_t searchStatus, Frame* probe) {
+Capture::Searched Capture::search(int16_t searchStatus, uint16_t completion,
+                                  const Templates& templates, CaptureResult* result, Best* best) {
   prompt(kPromptPlace);
-  if (takeView(order_.settings.stableMatch, probe) != Taken::kView) return false;
+  Frame frame;
+  if (takeView(order_.settings.stableMatch, &frame) != Taken::kView) return Searched::kStopped;
   status(searchStatus);
-  return true;
+  Probe probe(frame);
+  if (!probe) {
+    finish(kNoMemory, completion, result);
+    return Searched::kFinished;
+  }
+  uint32_t start = platform::GetTickCount();
+  *best = BestOf(probe, templates, stop_);
+  if (stopped()) return Searched::kStopped;
+  char line[kTraceTextLength];
+  snprintf(line, sizeof line, "Compared the finger with %zu templates in (ms):", best->comparisons);
+  TraceValue(TRACE_WHERE_EXTRACT, TRACE_TYPE_INFO, line,
+             static_cast<int32_t>(platform::GetTickCount() - start));
+  return Searched::kBest;
+}
+
+bool Capture::matched(const Best& best) const {
+  return best.index != SIZE_MAX && ScoreExceedsMinimum(best.score, order_.settings.minimumScore);
 }
 
 bool Capture::validateId(CaptureResult* result) {
   std::shared_ptr<const Gallery> gallery = store_.gallery();
   std::vector<const EnrolledFinger*> fingers;
-  std::vector<const std::vector<uint8_t>*> templates;
+  Templates templates;
   for (const auto& finger : *gallery) {
     if (finger->userId != order_.userId) continue;
     fingers.push_back(finger.get());
     templates.push_back(&finger->matcherTemplate);
   }
-  Frame frame;
-  if (!takeProbe(kStatusVerifyingUser, &frame)) return false;
-  Probe probe(frame);
-  if (!probe) {
-    finish(kNoMemory, kValidateIdComplete, result);
-    return true;
-  }
-  Best best = BestOf(probe, templates, stop_);
-  if (stopped()) return false;
-  bool matched = best.index != SIZE_MAX && ScoreExceedsMinimum(best.score, order_.settings.minimumScore);
+  Best best;
+  Searched searched = search(kStatusVerifyingUser, kValidateIdComplete, templates, result, &best);
+  if (searched != Searched::kBest) return searched == Searched::kFinished;
   result->matchDetails = DetailsOf(best, best.index == SIZE_MAX ? -1 : fingers[best.index]->finger);
-  finish(matched ? kMatched : kNotMatched, kValidateIdComplete, result);
+  finish(matched(best) ? kMatched : kNotMatched, kValidateIdComplete, result);
   return true;
 }
 
 bool Capture::identify(CaptureResult* result) {
   std::shared_ptr<const Gallery> gallery = store_.gallery();
-  std::vector<const std::vector<uint8_t>*> templates;
+  Templates templates;
   templates.reserve(gallery->size());
   for (const auto& finger : *gallery) templates.push_back(&finger->matcherTemplate);
-  Frame frame;
-  if (!takeProbe(kStatusIdentifying, &frame)) return false;
-  Probe probe(frame);
-  if (!probe) {
-    finish(kNoMemory, kIdentifyComplete, result);
-    return true;
-  }
-  uint32_t start = platform::GetTickCount();
-  Best best = BestOf(probe, templates, stop_);
-  if (stopped()) return false;
-  char line[kTraceTextLength];
-  snprintf(line, sizeof line, "Identification compared %zu fingers in (ms):", best.comparisons);
-  TraceValue(TRACE_WHERE_EXTRACT, TRACE_TYPE_INFO, line,
-             static_cast<int32_t>(platform::GetTickCount() - start));
-  bool matched = best.index != SIZE_MAX && ScoreExceedsMinimum(best.score, order_.settings.minimumScore);
+  Best best;
+  Searched searched = search(kStatusIdentifying, kIdentifyComplete, templates, result, &best);
+  if (searched != Searched::kBest) return searched == Searched::kFinished;
   const EnrolledFinger* finger = best.index == SIZE_MAX ? nullptr : (*gallery)[best.index].get();
   result->matchDetails = DetailsOf(best, finger ? finger->finger : -1);
-  if (matched) {
-    result->user = {finger->userId, store_.displayName(finger->userId).value_or("")};
-  }
-  finish(matched ? kMatched : kNotMatched, kIdentifyComplete, result);
+  if (matched(best)) result->user = {finger->userId, store_.displayName(finger->userId).value_or("")};
+  finish(matched(best) ? kMatched : kNotMatched, kIdentifyComplete, result);
   return true;
 }
 
 bool Capture::verify(CaptureResult* result) {
-  std::vector<const std::vector<uint8_t>*> templates;
+  Templates templates;
   for (const auto& reference : order_.references) templates.push_back(&reference);
-  Frame frame;
-  if (!takeProbe(kStatusVerifyingTemplate, &frame)) return false;
-  Probe probe(frame);
-  if (!probe) {
-    finish(kNoMemory, kVerifyComplete, result);
-    return true;
-  }
-  Best best = BestOf(probe, templates, stop_);
-  if (stopped()) return false;
-  bool matched = best.index != SIZE_MAX && ScoreExceedsMinimum(best.score, order_.settings.minimumScore);
+  Best best;
+  Searched searched = search(kStatusVerifyingTemplate, kVerifyComplete, templates, result, &best);
+  if (searched != Searched::kBest) return searched == Searched::kFinished;
   result->matchDetails = DetailsOf(best, -1);
-  result->matchValue = matched ? static_cast<int16_t>(best.index + 1) : 0;
-  finish(matched ? kMatched : kNotMatched, kVerifyComplete, result);
+  result->matchValue = matched(best) ? static_cast<int16_t>(best.index + 1) : 0;
+  finish(matched(best) ? kMatched : kNotMatched, kVerifyComplete, result);
   return true;
 }
 
