@@ -20,8 +20,8 @@
 //   hold                        waits until standard input closes
 //
 // Every transaction prints "events" (each non-image event as TYPE:SUBCODE, images counted)
-// and "end RESULT ...". A time-out prints "timeout"; a transaction that neither completes nor
-// times out within the patience (60 s) is aborted and prints "stalled".
+// and "end RESULT ...". A time-out prints "timeout"; a transaction whose server sends nothing
+// (not even an image) for the patience (60 s) is aborted and prints "stalled".
 #include <unistd.h>
 
 #include <atomic>
@@ -64,7 +64,8 @@ int g_patienceMs = 60000;
 
 // Polls until the transaction completes or times out; false when it did not complete.
 bool Poll(uint32_t id, Events& events) {
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(g_patienceMs);
+  auto patience = std::chrono::milliseconds(g_patienceMs);
+  auto deadline = std::chrono::steady_clock::now() + patience;
   while (!events.complete && !events.timedOut) {
     if (std::chrono::steady_clock::now() > deadline) {
       WGAbortTransaction(id);
@@ -76,6 +77,7 @@ bool Poll(uint32_t id, Events& events) {
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
       continue;
     }
+    if (message->uiMessageType != WG_MSG_IDLE) deadline = std::chrono::steady_clock::now() + patience;
     Note(events, message);
     WGReleaseMessage(message);
   }
