@@ -58,6 +58,14 @@ void PostToWindowThread(QObject* target, std::function<void()> call) {
   QMetaObject::invokeMethod(target, std::move(call), Qt::QueuedConnection);
 }
 
+void RunOnWindowThread(QObject* target, std::function<void()> call) {
+  if (QThread::currentThread() == target->thread()) {
+    call();
+  } else {
+    PostToWindowThread(target, std::move(call));
+  }
+}
+
 WindowTimers::WindowTimers(QObject* owner, std::function<void(int id)> onTick)
     : owner_(owner), onTick_(std::move(onTick)) {}
 

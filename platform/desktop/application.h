@@ -40,6 +40,8 @@ void PumpMessages();
 // Runs `call` on the thread of `target` (the window thread for widgets), after the events
 // queued before it; dropped when `target` is destroyed first. Safe from any thread.
 void PostToWindowThread(QObject* target, std::function<void()> call);
+// Runs `call` at once when the caller is on the thread of `target`, else as PostToWindowThread.
+void RunOnWindowThread(QObject* target, std::function<void()> call);
 
 // Timers of a window, named by number: setting an id that runs restarts it with the new
 // period, as a window's timers do.
